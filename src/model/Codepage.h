@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace tarvil::cp1251 {
+
+// Texts of the configuration image and of CentralType.txt are code page 1251,
+// one byte per character. Characters the code page lacks become '?'.
+QByteArray encode(const QString &text);
+
+// Decodes `length` bytes, stopping before the first zero byte.
+QString decode(const char *bytes, qsizetype length);
+inline QString decode(const QByteArray &bytes) { return decode(bytes.constData(), bytes.size()); }
+
+} // namespace tarvil::cp1251

@@ -1,0 +1,80 @@
+#pragma once
+
+#include "model/CommonSettings.h"
+#include "model/ImageLayout.h"
+#include "model/ObjectRow.h"
+
+#include <QList>
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <optional>
+
+namespace tarvil {
+
+// Parses a text of ASCII digits only as an unsigned decimal number; nothing
+// for an empty text, a sign, a blank, or more than 20 digits' worth.
+std::optional<std::uint64_t> parseDecimal(const QString &text);
+
+// The configuration image: 300 object records of 47 bytes, then the 102-byte
+// common block. One instance lives for the whole program and is shared by the
+// read, the write, the save and the load.
+class ConfigImage {
+public:
+    ConfigImage() { bytes_.fill(0); }
+
+    std::uint8_t *data() { return bytes_.data(); }
+    const std::uint8_t *data() const { return bytes_.data(); }
+    std::uint8_t at(int address) const { return bytes_.at(static_cast<size_t>(address)); }
+    void set(int address, std::uint8_t value) { bytes_.at(static_cast<size_t>(address)) = value; }
+
+    std::uint8_t *record(int k) { return data() + k * kRecordSize; }
+    const std::uint8_t *record(int k) const { return data() + k * kRecordSize; }
+    std::uint8_t *common() { return data() + kCommonBase; }
+    const std::uint8_t *common() const { return data() + kCommonBase; }
+
+    void clear() { bytes_.fill(0); }
+    void clearRecords();
+    void clearCommon();
+
+    // Field codecs over raw bytes; the file loader uses them for its anchors.
+    static QString readText(const std::uint8_t *bytes, int width);
+    static void writeText(std::uint8_t *bytes, int width, const QString &text);
+    static std::uint32_t readUnsigned(const std::uint8_t *bytes, int width);
+    static void writeUnsigned(std::uint8_t *bytes, int width, std::uint32_t value);
+    static QString readIpText(const std::uint8_t *bytes);
+
+    // Common-block build steps, in the order the write runs them. Numbers keep
+    // only the bits their field holds (a port of 70000 is stored as 4464).
+    void storeSelections(int etherProt, int dhcp);
+    void storeCommonNumber(const FieldDef &field, std::uint32_t value);
+    void storeCommonText(const FieldDef &field, const QString &text);
+    void storeConstant();
+    void storeFormat(int format);
+    // All 300 records zeroed, then row k fills record k (at most 300 rows).
+    void storeObjects(const QList<ObjectRow> &rows);
+
+    // The remaining steps after the checked fields: constant, baud-rate text,
+    // test period, output format, all object records.
+    void finishBuild(const CommonSettings &settings, const QList<ObjectRow> &rows);
+
+    // A full build of an already valid window (used by tests and tools):
+    // false when a number or an address of `settings` does not convert.
+    bool build(const CommonSettings &settings, const QList<ObjectRow> &rows);
+
+    // Decode: the window's fields (selections clamped to their last item) and
+    // the records in use, in record order, without N_PPK (the object table
+    // names the types through the catalogue).
+    CommonSettings decodeCommon() const;
+    QList<ObjectRow> decodeObjects() const;
+    static ObjectRow decodeRecord(const std::uint8_t *record);
+    static bool isEmptySlot(const std::uint8_t *record) { return record[RecordField::Phone1.offset] == 0; }
+
+    friend bool operator==(const ConfigImage &, const ConfigImage &) = default;
+
+private:
+    std::array<std::uint8_t, kImageSize> bytes_;
+};
+
+} // namespace tarvil

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QtGlobal>
+
+namespace tarvil::test {
+
+// The UDP port CTest gave this test executable, so that tests run in parallel.
+inline quint16 udpPort()
+{
+    const QByteArray value = qgetenv("TARVIL_TEST_UDP_PORT");
+    bool ok = false;
+    const int port = value.toInt(&ok);
+    return ok && port > 0 && port < 65536 ? quint16(port) : quint16(42000);
+}
+
+// The project's data folder (the sample CentralType.txt).
+inline QString dataDir()
+{
+    const QByteArray value = qgetenv("TARVIL_TEST_DATA");
+    return value.isEmpty() ? QStringLiteral("data") : QString::fromLocal8Bit(value);
+}
+
+} // namespace tarvil::test
