@@ -1,0 +1,67 @@
+#pragma once
+
+#include "link/PortChoice.h"
+#include "model/CommonSettings.h"
+#include "model/ObjectRow.h"
+#include "model/UserMessage.h"
+
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+namespace tarvil {
+
+enum class CaptionMode { Offline, Usb, Lan };
+
+// The menu commands the link enables and disables one by one.
+enum class Command { ItemLink, ItemWr, ItemRead, ItemLoad, ItemSave };
+
+// The right-hand controls that the write checks, in the order it checks them.
+enum class Control { EditMAC, EditPort1_PCN, EditPort_Loc, EditIP1_PCN, DHCP_IP, Shl_IP, EditAPN };
+
+// What the link and the transactions need of the window. The main window
+// implements it; tests implement it with a recording fake.
+class LinkView {
+public:
+    virtual ~LinkView() = default;
+
+    // Offline ignores `detail`; USB takes the port's number or device name,
+    // LAN the transceiver's address text.
+    virtual void setCaption(CaptionMode mode, const QString &detail = {}) = 0;
+    virtual void setStatusText(const QString &text) = 0;
+
+    virtual void LockCommands() = 0;
+    virtual void UnlockCommands() = 0;
+    virtual void setCommandEnabled(Command command, bool enabled) = 0;
+    virtual void setWrBtnVisible(bool visible) = 0;
+    // Releases a pressed WrBtn and enables it (end of a USB write).
+    virtual void releaseWrBtn() = 0;
+    virtual void setGaugeVisible(bool visible) = 0;
+    virtual void setGauge(int percent) = 0;
+
+    virtual MsgAnswer showMessage(const UserMessage &message) = 0;
+    virtual std::optional<QString> askText(const QString &caption, const QString &prompt,
+                                           const QString &value) = 0;
+    virtual std::optional<QString> choosePort(const PortChoiceRequest &request) = 0;
+
+    // The right-hand fields as they stand, and the object table's rows in order.
+    virtual CommonSettings commonSettings() const = 0;
+    virtual QList<ObjectRow> objectRows() const = 0;
+    // Moves the input focus to the control, only when it can take the focus.
+    virtual void focusControl(Control control) = 0;
+
+    // Read: empty the count label; empty EditMAC, EditAPN, EditIP1_PCN,
+    // DHCP_IP, EditPort_Loc and Shl_IP in that order; empty the object table;
+    // fill the right-hand fields; rebuild the table from the image's records.
+    virtual void clearObjectCount() = 0;
+    virtual void clearFieldsForRead() = 0;
+    virtual void clearObjectTable() = 0;
+    virtual void applyCommonSettings(const CommonSettings &settings) = 0;
+    virtual void rebuildObjectTable() = 0;
+
+    // Asks the main window to close (its close question still applies).
+    virtual void requestClose() = 0;
+};
+
+} // namespace tarvil
