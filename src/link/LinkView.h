@@ -26,8 +26,9 @@ class LinkView {
 public:
     virtual ~LinkView() = default;
 
-    // Offline ignores `detail`; USB takes the port's number or device name,
-    // LAN the transceiver's address text.
+    // Offline ignores `detail`. USB: `detail` is what follows "Канал USB " -
+    // "Com" and the number of a COM port ("Com3"), or a device's name
+    // ("ttyACM0"). LAN: the transceiver's address text.
     virtual void setCaption(CaptionMode mode, const QString &detail = {}) = 0;
     virtual void setStatusText(const QString &text) = 0;
 

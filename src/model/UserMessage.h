@@ -4,7 +4,7 @@
 
 namespace tarvil {
 
-enum class MsgIcon { None, Information, Warning, Error };
+enum class MsgIcon { None, Information, Warning, Error, Question };
 enum class MsgButtons { Ok, YesNo, OkCancel };
 enum class MsgAnswer { Ok, Cancel, Yes, No };
 
