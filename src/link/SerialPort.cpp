@@ -1,0 +1,149 @@
+#include "link/SerialPort.h"
+
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSerialPort>
+#include <QSerialPortInfo>
+
+namespace tarvil {
+
+QtSerialPort::QtSerialPort(QObject *parent) : SerialPort(parent), port_(new QSerialPort(this))
+{
+    port_->setObjectName(QStringLiteral("ComPortDevice"));
+    connect(port_, &QSerialPort::readyRead, this, &SerialPort::dataAvailable);
+    connect(port_, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError e) { onError(int(e)); });
+}
+
+QtSerialPort::~QtSerialPort() = default;
+
+bool QtSerialPort::open(const QString &name, OpenError *error, QString *reason)
+{
+    if (error)
+        *error = OpenError::None;
+    if (port_->isOpen())
+        return true;
+    port_->setPortName(name);
+    port_->setBaudRate(QSerialPort::Baud115200);
+    port_->setDataBits(QSerialPort::Data8);
+    port_->setParity(QSerialPort::NoParity);
+    port_->setStopBits(QSerialPort::OneStop);
+    port_->setFlowControl(QSerialPort::NoFlowControl);
+    port_->setReadBufferSize(kSerialBufferSize);
+    configuring_ = true;
+    const bool ok = port_->open(QIODevice::ReadWrite);
+    if (!ok) {
+        configuring_ = false;
+        if (error) {
+            switch (port_->error()) {
+            case QSerialPort::DeviceNotFoundError: *error = OpenError::NotFound; break;
+            case QSerialPort::PermissionError: {
+                // Qt reports a port held by another program as a permission
+                // error too; a device we may not read or write is the other case.
+                const QSerialPortInfo info(*port_);
+                const QFileInfo file(info.systemLocation().isEmpty() ? name : info.systemLocation());
+                *error = file.exists() && (!file.isReadable() || !file.isWritable())
+                             ? OpenError::Permission : OpenError::Busy;
+                break;
+            }
+            default: *error = OpenError::Other; break;
+            }
+        }
+        if (reason)
+            *reason = port_->errorString();
+        port_->clearError();
+        return false;
+    }
+    // A pseudo-terminal has no modem lines and refuses them; it still works.
+    port_->setDataTerminalReady(true);
+    port_->setRequestToSend(true);
+    port_->clearError();
+    configuring_ = false;
+    return true;
+}
+
+void QtSerialPort::close()
+{
+    if (port_->isOpen())
+        port_->close();
+    port_->clearError();
+}
+
+bool QtSerialPort::isOpen() const { return port_->isOpen(); }
+
+qint64 QtSerialPort::bytesAvailable() const { return port_->isOpen() ? port_->bytesAvailable() : 0; }
+
+int QtSerialPort::readByte()
+{
+    char c = 0;
+    if (!port_->isOpen() || port_->read(&c, 1) != 1)
+        return -1;
+    return static_cast<unsigned char>(c);
+}
+
+void QtSerialPort::write(const QByteArray &bytes)
+{
+    if (port_->isOpen())
+        port_->write(bytes);
+}
+
+int QtSerialPort::outputFree() const
+{
+    const qint64 pending = port_->isOpen() ? port_->bytesToWrite() : 0;
+    return pending >= kSerialBufferSize ? 0 : int(kSerialBufferSize - pending);
+}
+
+void QtSerialPort::onError(int error)
+{
+    if (configuring_ || error == QSerialPort::NoError)
+        return;
+    switch (error) {
+    case QSerialPort::ReadError:
+    case QSerialPort::WriteError:
+    case QSerialPort::ResourceError:
+        // A vanished device reports these endlessly (tens of thousands a
+        // second on a pseudo-terminal whose other side closed): close on the
+        // first one and report it once.
+        if (port_->isOpen()) {
+            const QString reason = port_->errorString();
+            port_->close();
+            port_->clearError();
+            emit failed(reason);
+        }
+        break;
+    default:
+        port_->clearError();
+        break;
+    }
+}
+
+QList<PortEntry> QtSerialPort::availablePorts()
+{
+    QList<PortEntry> ports;
+    const auto infos = QSerialPortInfo::availablePorts();
+#ifdef Q_OS_WIN
+    static const QRegularExpression comName(QStringLiteral("^COM(\\d+)$"), QRegularExpression::CaseInsensitiveOption);
+    QList<QPair<int, PortEntry>> numbered;
+    for (const QSerialPortInfo &info : infos) {
+        const auto m = comName.match(info.portName());
+        if (!m.hasMatch())
+            continue;
+        const int n = m.captured(1).toInt();
+        if (n >= 1 && n <= 50)
+            numbered.append({n, PortEntry{QStringLiteral("COM%1").arg(n), info.description()}});
+    }
+    std::sort(numbered.begin(), numbered.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    for (const auto &p : numbered)
+        ports.append(p.second);
+#else
+    for (const QSerialPortInfo &info : infos)
+        ports.append(PortEntry{info.systemLocation(), info.description()});
+    std::sort(ports.begin(), ports.end(), [](const PortEntry &a, const PortEntry &b) {
+        // USB adapters first: they are what the transceiver presents.
+        auto rank = [](const QString &n) { return n.contains(QLatin1String("ttyACM")) ? 0 : n.contains(QLatin1String("ttyUSB")) ? 1 : 2; };
+        return rank(a.name) != rank(b.name) ? rank(a.name) < rank(b.name) : a.name < b.name;
+    });
+#endif
+    return ports;
+}
+
+} // namespace tarvil

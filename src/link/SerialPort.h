@@ -1,0 +1,70 @@
+#pragma once
+
+#include "link/PortChoice.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QString>
+
+class QSerialPort;
+
+namespace tarvil {
+
+// The serial port of the USB link, as the link needs it. Reception runs in
+// the background; dataAvailable() and failed() arrive on the window thread.
+class SerialPort : public QObject {
+    Q_OBJECT
+public:
+    enum class OpenError { None, NotFound, Busy, Permission, Other };
+
+    using QObject::QObject;
+    ~SerialPort() override = default;
+
+    // 115200 baud 8N1, no flow control, DTR and RTS raised. Opening an open
+    // port does nothing and succeeds.
+    virtual bool open(const QString &name, OpenError *error, QString *reason) = 0;
+    virtual void close() = 0;
+    virtual bool isOpen() const = 0;
+    virtual qint64 bytesAvailable() const = 0;
+    // The oldest waiting byte, or -1 when none waits.
+    virtual int readByte() = 0;
+    virtual void write(const QByteArray &bytes) = 0;
+    // Free bytes of the 4096-byte output buffer.
+    virtual int outputFree() const = 0;
+
+signals:
+    void dataAvailable();
+    // The device failed while open (a pulled cable, the other side of a
+    // pseudo-terminal closed). The port has already been closed.
+    void failed(const QString &reason);
+};
+
+inline constexpr int kSerialBufferSize = 4096;
+
+// The real port on QSerialPort.
+class QtSerialPort : public SerialPort {
+    Q_OBJECT
+public:
+    explicit QtSerialPort(QObject *parent = nullptr);
+    ~QtSerialPort() override;
+
+    bool open(const QString &name, OpenError *error, QString *reason) override;
+    void close() override;
+    bool isOpen() const override;
+    qint64 bytesAvailable() const override;
+    int readByte() override;
+    void write(const QByteArray &bytes) override;
+    int outputFree() const override;
+
+    // The serial devices present, for the port chooser. On Windows COM1..COM50.
+    static QList<PortEntry> availablePorts();
+
+private:
+    void onError(int error);
+
+    QSerialPort *port_;
+    bool configuring_ = false;
+};
+
+} // namespace tarvil
