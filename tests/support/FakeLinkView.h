@@ -1,0 +1,98 @@
+#pragma once
+
+// A recording LinkView for running the link and its transactions without a
+// window.
+//
+//   FakeLinkView view;
+//   view.settings = validSettings();        // what commonSettings() returns
+//   view.answers.enqueue(MsgAnswer::Ok);    // answers for showMessage, in order
+//   view.onMessage = [&](const UserMessage &m) { ... };  // runs while the box is "open"
+//   ... run the link ...
+//   QCOMPARE(view.messages.last().text, "...");
+//   QVERIFY(view.commands[Command::ItemWr]);
+//
+// The log records every call in order as a short text ("lock", "unlock",
+// "caption:Lan:127.0.0.2", "status:...", "gauge:42", "message:...", ...).
+
+#include "link/LinkView.h"
+
+#include <QHash>
+#include <QList>
+#include <QQueue>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+
+namespace tarvil::test {
+
+class FakeLinkView : public LinkView {
+public:
+    FakeLinkView();
+
+    // What the view shows.
+    CaptionMode captionMode = CaptionMode::Offline;
+    QString captionDetail;
+    QString status;
+    QHash<Command, bool> commands;
+    bool wrBtnVisible = false;
+    bool gaugeVisible = false;
+    int gauge = 0;
+    QList<int> gaugeHistory;
+    bool locked = false;
+
+    // What the view holds.
+    CommonSettings settings;
+    QList<ObjectRow> rows;
+    QList<Control> focused;
+    bool locLanVisible = false; // a control on the hidden panel takes no focus
+    int objectCountClears = 0;
+    int fieldClears = 0;
+    int tableClears = 0;
+    int rebuilds = 0;
+    int closeRequests = 0;
+    QList<CommonSettings> applied;
+
+    // Dialogs.
+    QList<UserMessage> messages;
+    QQueue<MsgAnswer> answers;
+    std::function<void(const UserMessage &)> onMessage;
+    QQueue<std::optional<QString>> textAnswers;
+    QStringList prompts; // "caption|prompt|value"
+    QQueue<std::optional<QString>> portAnswers;
+    QList<PortChoiceRequest> portRequests;
+
+    QStringList log;
+
+    void setCaption(CaptionMode mode, const QString &detail) override;
+    void setStatusText(const QString &text) override;
+    void LockCommands() override;
+    void UnlockCommands() override;
+    void setCommandEnabled(Command command, bool enabled) override;
+    void setWrBtnVisible(bool visible) override;
+    void releaseWrBtn() override;
+    void setGaugeVisible(bool visible) override;
+    void setGauge(int percent) override;
+    MsgAnswer showMessage(const UserMessage &message) override;
+    std::optional<QString> askText(const QString &caption, const QString &prompt, const QString &value) override;
+    std::optional<QString> choosePort(const PortChoiceRequest &request) override;
+    CommonSettings commonSettings() const override { return settings; }
+    QList<ObjectRow> objectRows() const override { return rows; }
+    void focusControl(Control control) override;
+    void clearObjectCount() override;
+    void clearFieldsForRead() override;
+    void clearObjectTable() override;
+    void applyCommonSettings(const CommonSettings &s) override;
+    void rebuildObjectTable() override;
+    void requestClose() override;
+
+    // The caption text as the window would show it.
+    QString captionText() const;
+    bool allCommandsEnabled() const;
+    int messageCount(const QString &text) const;
+};
+
+// Settings that pass every check of the write.
+CommonSettings validSettings();
+
+} // namespace tarvil::test
