@@ -1,0 +1,66 @@
+#pragma once
+
+#include "link/Packets.h"
+#include "model/CommonSettings.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <optional>
+
+namespace tarvil {
+
+// A configuration file: the 6-byte record "TransP", a fixed 6-byte mark, then
+// the packets of a build, one 6-byte record each (85 224 bytes for a build).
+inline constexpr char kHeaderTag[] = "TransP";
+// "TVCFG1" scrambled; the reader never tests it.
+inline constexpr std::array<std::uint8_t, 6> kHeaderMark{0x0E, 0x0C, 0x19, 0x1C, 0x1D, 0x6B};
+inline constexpr int kConfigFileSize = 6 * (2 + kImageSize);
+
+QByteArray serializeConfigFile(const PacketList &packets);
+
+// Writes the file through QSaveFile: an existing file survives any failure.
+// On failure `error` says why, in the user's words.
+bool saveConfigFile(const QString &path, const PacketList &packets, QString *error);
+
+// What a file carries, field by field; a field the file does not reach stays empty.
+struct LoadedConfig {
+    std::optional<int> etherProt;
+    std::optional<int> dhcp;
+    std::optional<QString> masterIp;
+    std::optional<QString> ownIp;
+    std::optional<QString> gatewayIp;
+    std::optional<QString> serial;
+    std::optional<QString> masterPort;
+    std::optional<QString> ownPort;
+    std::optional<QString> apn;
+    std::optional<QString> baud;
+    std::optional<std::uint32_t> periodHB;
+    std::optional<int> format;
+    std::optional<QByteArray> records; // the 14 100 bytes of the object records
+
+    // `current` with every field the file carries put in.
+    CommonSettings mergedInto(CommonSettings current) const;
+};
+
+enum class LoadStatus {
+    Ok,
+    BadFormat, // not "Trans" at the start, empty, unreadable or absurdly large
+    Truncated, // a field runs past the end of the file
+};
+
+struct LoadResult {
+    LoadStatus status = LoadStatus::BadFormat;
+    LoadedConfig config;
+};
+
+// Decodes a whole file in memory. The reader is tolerant: only "Trans" is
+// required, the sixth byte "P" means a mark record follows, any number of
+// records, marker and CRC not tested; fields are found at their anchor
+// addresses and take the data bytes of the packets that follow, in file order.
+LoadResult parseConfigFile(const QByteArray &bytes);
+LoadResult loadConfigFile(const QString &path);
+
+} // namespace tarvil
