@@ -146,24 +146,24 @@ QString DbNavigator::buttonName(NavButton kind)
     return {};
 }
 
-DbNavigator::DbNavigator(const QString &name, const QList<ButtonSpec> &buttons, QWidget *parent)
+DbNavigator::DbNavigator(const QString &name, const QList<ButtonDef> &buttons, QWidget *parent)
     : QWidget(parent)
 {
     setObjectName(name);
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    for (const ButtonSpec &spec : buttons) {
+    for (const ButtonDef &def : buttons) {
         auto *button = new QToolButton(this);
-        button->setObjectName(name + QLatin1Char('_') + buttonName(spec.kind));
-        button->setToolTip(spec.hint);
-        button->setIcon(navigatorIcon(spec.kind));
+        button->setObjectName(name + QLatin1Char('_') + buttonName(def.kind));
+        button->setToolTip(def.hint);
+        button->setIcon(navigatorIcon(def.kind));
         button->setIconSize(QSize(kIconSize, kIconSize));
         button->setFocusPolicy(Qt::NoFocus);
         button->setAutoRaise(false);
         button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
         button->setMinimumWidth(24);
-        const NavButton kind = spec.kind;
+        const NavButton kind = def.kind;
         connect(button, &QToolButton::clicked, this, [this, kind] { emit clicked(kind); });
         layout->addWidget(button);
         buttons_.insert(kind, button);

@@ -18,12 +18,12 @@ namespace tarvil {
 class DbNavigator : public QWidget {
     Q_OBJECT
 public:
-    struct ButtonSpec {
+    struct ButtonDef {
         NavButton kind;
         QString hint;
     };
 
-    DbNavigator(const QString &name, const QList<ButtonSpec> &buttons, QWidget *parent = nullptr);
+    DbNavigator(const QString &name, const QList<ButtonDef> &buttons, QWidget *parent = nullptr);
 
     QToolButton *button(NavButton kind) const { return buttons_.value(kind, nullptr); }
     void setButtonEnabled(NavButton kind, bool enabled);

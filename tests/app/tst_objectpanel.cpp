@@ -302,6 +302,26 @@ private slots:
         QCOMPARE(w.grid()->currentIndex().row(), 2);
         QVERIFY(!w.nav("Next")->isEnabled());
         QVERIFY(!w.nav("Post")->isEnabled());
+
+        // So do the arrow keys in the grid.
+        QTest::keyClick(w.grid(), Qt::Key_Up);
+        QCOMPARE(w.edit("ObjId")->text(), QStringLiteral("0012"));
+        QTest::keyClick(w.grid(), Qt::Key_Home);
+        QCOMPARE(w.grid()->currentIndex().row(), 0);
+
+        // Cancelling an edit puts the old values back into the edits; the
+        // type grid keeps showing the first type until the next move.
+        QTest::keyClicks(w.edit("P1"), "99");
+        QCOMPARE(w.cell(0, 2), QStringLiteral("5799"));
+        QCOMPARE(w.typeShown(), QStringLiteral("Type A"));
+        w.click("Cancel");
+        QCOMPARE(w.edit("P1")->text(), QStringLiteral("57"));
+        QCOMPARE(w.cell(0, 2), QStringLiteral("57"));
+        QCOMPARE(w.panel->table().mode(), TableMode::Browse);
+        QVERIFY(!w.panel->catalogue().isFilterOn());
+        QTest::keyClick(w.grid(), Qt::Key_Down);
+        QCOMPARE(w.typeShown(), QStringLiteral(" Type B "));
+        QVERIFY(w.dialogs.messages.isEmpty());
     }
 
     void gridLosingFocus_cancelsAnUnchangedInsertion()
