@@ -9,9 +9,14 @@ namespace tarvil::cp1251 {
 
 QByteArray encode(const QString &text)
 {
-    QStringEncoder encoder("windows-1251");
-    if (!encoder.isValid())
+    QStringEncoder probe("windows-1251");
+    if (!probe.isValid())
         return text.toLatin1();
+    // Nearly every text maps whole; only one that does not is redone
+    // character by character.
+    QByteArray whole = probe.encode(text);
+    if (!probe.hasError() && whole.size() == text.size())
+        return whole;
     QByteArray out;
     out.reserve(text.size());
     // Encode one character at a time so that one the code page lacks cannot
@@ -20,9 +25,11 @@ QByteArray encode(const QString &text)
         qsizetype len = 1;
         if (text.at(i).isHighSurrogate() && i + 1 < text.size())
             len = 2;
+        // A fresh encoder each time: one that has met an error keeps its error
+        // flag even after resetState().
+        QStringEncoder encoder("windows-1251");
         QByteArray one = encoder.encode(QStringView(text).mid(i, len));
         if (encoder.hasError() || one.size() != 1) {
-            encoder.resetState();
             out.append('?');
         } else {
             out.append(one.at(0));
