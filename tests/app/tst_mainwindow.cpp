@@ -6,6 +6,7 @@
 #include "link/TransceiverLink.h"
 #include "model/IpAddress.h"
 #include "support/ScriptedDialogs.h"
+#include "support/TestEnv.h"
 
 #include <QAction>
 #include <QApplication>
@@ -108,7 +109,11 @@ private slots:
     void init()
     {
         dialogs = std::make_unique<ScriptedDialogs>();
-        window = std::make_unique<TA_Form>(dialogs.get(), LinkConfig{LinkTimings{}.scaled(0.01)});
+        LinkConfig config;
+        config.timings = LinkTimings{}.scaled(0.01);
+        config.localPort = tarvil::test::udpPort();
+        config.remotePort = quint16(tarvil::test::udpPort() + 1);
+        window = std::make_unique<TA_Form>(dialogs.get(), config);
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
     }

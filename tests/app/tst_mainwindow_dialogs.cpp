@@ -1,5 +1,6 @@
 #include "app/MainWindow.h"
 #include "app/QtDialogs.h"
+#include "support/TestEnv.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -231,7 +232,11 @@ private slots:
     // Without an adapter of its own the window asks its close question in a real box.
     void windowOwnDialogs_askTheCloseQuestion()
     {
-        TA_Form window;
+        LinkConfig config;
+        config.timings = LinkTimings{}.scaled(0.01);
+        config.localPort = tarvil::test::udpPort();
+        config.remotePort = quint16(tarvil::test::udpPort() + 1);
+        TA_Form window(nullptr, config);
         QVERIFY(dynamic_cast<QtDialogs *>(&window.dialogs()));
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
