@@ -21,6 +21,7 @@ using KeyPressHandler = void (*)(QChar &);
 // Binds a filter to an edit's typed characters. Text set by the program or
 // pasted passes unfiltered; shortcuts (Ctrl+V and the like), focus keys and
 // keys that type nothing (arrows, Delete) are not characters and pass too.
+// Characters typed with AltGr or Alt are filtered like any other.
 // `maxTyped` > 0 limits what the user can type without limiting what the
 // program may set.
 class KeyFilter : public QObject {

@@ -1,7 +1,23 @@
+#include "app/BForm.h"
+#include "app/MainWindow.h"
+
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
-    return 0;
+
+    // Buttons of the standard boxes in the user's language, where Qt has it.
+    QTranslator qtTexts;
+    if (qtTexts.load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"),
+                     QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        app.installTranslator(&qtTexts);
+
+    tarvil::TA_Form mainWindow; // the first window: the program ends with it
+    tarvil::TB_Form recodingTable;
+    mainWindow.show();
+    return app.exec();
 }

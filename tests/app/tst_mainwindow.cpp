@@ -1,0 +1,790 @@
+#include "app/BForm.h"
+#include "app/MainWindow.h"
+#include "app/ObjectPanel.h"
+#include "app/QtDialogs.h"
+#include "app/RadioGroup.h"
+#include "link/TransceiverLink.h"
+#include "model/IpAddress.h"
+#include "support/ScriptedDialogs.h"
+#include "support/TestEnv.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+using namespace tarvil;
+using tarvil::test::ScriptedDialogs;
+
+namespace {
+
+const QString kOffline = QStringLiteral(
+    "Трансивер ЛТКЗ \"Тарвил-QZT\" (версия 31.00.13)" "      " "Автономный режим");
+
+// Records, in order, the changes of the watched actions and widgets.
+class ChangeLog : public QObject {
+public:
+    QStringList entries;
+
+    void watch(QAction *action)
+    {
+        connect(action, &QAction::changed, this, [this, action] { entries << action->objectName(); });
+    }
+    void watchVisibility(QWidget *widget) { widget->installEventFilter(this); }
+    void watchText(QLineEdit *edit)
+    {
+        connect(edit, &QLineEdit::textChanged, this, [this, edit] { entries << edit->objectName(); });
+    }
+    void watch(RadioGroup *group)
+    {
+        connect(group, &RadioGroup::itemIndexChanged, this, [this, group] { entries << group->objectName(); });
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Hide || event->type() == QEvent::Show)
+            entries << watched->objectName();
+        return false;
+    }
+};
+
+} // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<ScriptedDialogs> dialogs;
+    std::unique_ptr<TA_Form> window;
+
+    template <typename T = QWidget>
+    T *find(const char *name) const
+    {
+        T *child = window->findChild<T *>(QString::fromLatin1(name));
+        if (!child)
+            qWarning("no child named %s", name);
+        return child;
+    }
+    QAction *action(const char *name) const { return find<QAction>(name); }
+
+    QString labelOf(const QWidget *field) const
+    {
+        for (const QLabel *label : window->findChildren<QLabel *>())
+            if (label->buddy() == field)
+                return label->text();
+        return QStringLiteral("<none>");
+    }
+
+    // The link's timer of that name, or a running stand-in while the link keeps none.
+    QTimer *linkTimer(const char *name, bool &standIn)
+    {
+        auto *timer = window->findChild<QTimer *>(QString::fromLatin1(name));
+        standIn = !timer;
+        if (!timer) {
+            timer = new QTimer(window.get());
+            timer->setObjectName(QString::fromLatin1(name));
+            timer->setInterval(1000);
+        }
+        timer->start();
+        return timer;
+    }
+
+private slots:
+    void init()
+    {
+        dialogs = std::make_unique<ScriptedDialogs>();
+        LinkConfig config;
+        config.timings = LinkTimings{}.scaled(0.01);
+        config.localPort = tarvil::test::udpPort();
+        config.remotePort = quint16(tarvil::test::udpPort() + 1);
+        window = std::make_unique<TA_Form>(dialogs.get(), config);
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    }
+    void cleanup()
+    {
+        window.reset();
+        dialogs.reset();
+    }
+
+    // ---- start state ----
+
+    void window_geometryAndPanels()
+    {
+        QCOMPARE(window->objectName(), QStringLiteral("A_Form"));
+        QCOMPARE(window->frameGeometry().size(), QSize(855, 592)); // the outer size
+        if (const QScreen *screen = window->screen()) {
+            // Centred; on a screen too small for it, from the top left corner.
+            const QRect area = screen->availableGeometry();
+            const QRect outer = window->frameGeometry();
+            const int left = outer.left() - area.left(), right = area.right() - outer.right();
+            const int top = outer.top() - area.top(), bottom = area.bottom() - outer.bottom();
+            QVERIFY(right < 0 ? left == 0 : qAbs(left - right) <= 1);
+            QVERIFY(bottom < 0 ? top == 0 : qAbs(top - bottom) <= 1);
+        }
+        auto *right = find<QFrame>("Panel1");
+        auto *left = find<QFrame>("Panel2");
+        QVERIFY(right && left);
+        QCOMPARE(right->width(), 297);
+        QCOMPARE(right->minimumWidth(), right->maximumWidth());
+        QCOMPARE(right->frameShadow(), QFrame::Sunken);
+        QVERIFY(right->frameShape() != QFrame::NoFrame);
+        QCOMPARE(right->geometry().right(), window->centralWidget()->width() - 1);
+        QVERIFY(left->geometry().right() < right->geometry().left());
+
+        auto *bar = find<QStatusBar>("SB");
+        QCOMPARE(window->statusBar(), bar);
+        QCOMPARE(bar->height(), 28);
+        QVERIFY(!bar->isSizeGripEnabled());
+        QCOMPARE(window->statusText(), QString());
+        QVERIFY(bar->currentMessage().isEmpty());
+    }
+
+    void leftPanel_objectPanelAboveGaugeAndWrBtn()
+    {
+        auto *left = find("Panel2");
+        auto *gauge = find<QProgressBar>("Gauge");
+        auto *wrBtn = find<QPushButton>("WrBtn");
+        QWidget *objects = &window->objectPanel();
+        QVERIFY(left->isAncestorOf(objects) && left->isAncestorOf(gauge) && left->isAncestorOf(wrBtn));
+        QVERIFY(!gauge->isVisible());
+        QVERIFY(!wrBtn->isVisible());
+        QCOMPARE(gauge->minimum(), 0);
+        QCOMPARE(gauge->maximum(), 100);
+        QVERIFY(wrBtn->isFlat());
+        QCOMPARE(wrBtn->text(), QStringLiteral("Записать"));
+        QCOMPARE(wrBtn->iconSize(), QSize(16, 16));
+        QVERIFY(!wrBtn->icon().pixmap(16, 16).isNull());
+
+        window->setGaugeVisible(true);
+        window->setWrBtnVisible(true);
+        QVERIFY(gauge->isVisible() && wrBtn->isVisible());
+        QTRY_VERIFY(objects->geometry().bottom() < gauge->geometry().top());
+        QVERIFY(objects->geometry().bottom() < wrBtn->geometry().top());
+    }
+
+    void rightPanel_fields_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("label");
+        QTest::addColumn<QString>("hint");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("readOnly");
+        QTest::addColumn<QString>("group");
+        QTest::newRow("EditMAC") << "EditMAC" << "Заводской номер" << "" << "" << false << "";
+        QTest::newRow("EditAPN") << "EditAPN" << "APN" << "Имя точки доступа GPRS-канала " << "" << false << "GroupBox4";
+        QTest::newRow("EditIP1_PCN") << "EditIP1_PCN" << "IP-адрес мастера" << "IP-адрес получатели извещений по ЛВС" << "" << false << "GroupBox2";
+        QTest::newRow("EditPort1_PCN") << "EditPort1_PCN" << "IP-порт мастера" << "" << "9999" << true << "GroupBox2";
+        QTest::newRow("DHCP_IP") << "DHCP_IP" << "Локальный IP-адрес" << "Собственный IP-адрес трансивера" << "" << false << "LocLAN";
+        QTest::newRow("EditPort_Loc") << "EditPort_Loc" << "Локальный IP- порт" << "IP-порт трансивера" << "" << false << "LocLAN";
+        QTest::newRow("Shl_IP") << "Shl_IP" << "IP- адрес шлюза" << "IP-адрес сетевого роутера" << "" << false << "LocLAN";
+        QTest::newRow("ServerIPEdit") << "ServerIPEdit" << "IP загрузчика" << "IP-адрес сервера обновлений ПО Трансивера" << "203.0.113.10" << false << "";
+        QTest::newRow("ServerPortEdit") << "ServerPortEdit" << "Порт загрузчика" << "" << "9999" << true << "";
+    }
+    void rightPanel_fields()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, label);
+        QFETCH(QString, hint);
+        QFETCH(QString, text);
+        QFETCH(bool, readOnly);
+        QFETCH(QString, group);
+        auto *edit = window->findChild<QLineEdit *>(name);
+        QVERIFY(edit);
+        QVERIFY(find("Panel1")->isAncestorOf(edit));
+        if (!group.isEmpty())
+            QVERIFY(window->findChild<QWidget *>(group)->isAncestorOf(edit));
+        QCOMPARE(labelOf(edit), label);
+        QCOMPARE(edit->toolTip(), hint);
+        QCOMPARE(edit->text(), text);
+        QCOMPARE(edit->isReadOnly(), readOnly);
+        QVERIFY(edit->isEnabled());
+    }
+
+    void rightPanel_choices()
+    {
+        auto *format = find<RadioGroup>("FrmtRadioGroup");
+        QCOMPARE(format->title(), QStringLiteral(" Формат выдачи в ПЭВМ "));
+        QCOMPARE(format->count(), 3);
+        QCOMPARE(format->button(0)->text(), QStringLiteral("АСПТИ \"КЕ-Тарвил\""));
+        QCOMPARE(format->button(1)->text(), QStringLiteral("Sur-Gard Contact ID"));
+        QCOMPARE(format->button(2)->text(), QStringLiteral("Автономный режим"));
+        QCOMPARE(format->itemIndex(), 0);
+        QCOMPARE(format->button(0)->x(), format->button(2)->x()); // one column
+        QVERIFY(format->isEnabled());
+
+        auto *prot = find<RadioGroup>("EtherProt");
+        QCOMPARE(prot->title(), QStringLiteral(" Протокол "));
+        QCOMPARE(prot->button(0)->text(), QStringLiteral("UDP"));
+        QCOMPARE(prot->button(1)->text(), QStringLiteral("TCP"));
+        QCOMPARE(prot->itemIndex(), 0);
+        QCOMPARE(prot->button(0)->y(), prot->button(1)->y()); // two columns
+        QVERIFY(!prot->isEnabled());
+        QTest::mouseClick(prot->button(1), Qt::LeftButton);
+        QCOMPARE(prot->itemIndex(), 0); // the user cannot change it
+
+        auto *dhcp = find<RadioGroup>("DHCP_OnOff");
+        QCOMPARE(dhcp->title(), QStringLiteral("  DHCP  "));
+        QCOMPARE(dhcp->button(0)->text(), QStringLiteral("Выкл."));
+        QCOMPARE(dhcp->button(1)->text(), QStringLiteral("Вкл."));
+        QCOMPARE(dhcp->itemIndex(), 1);
+        QCOMPARE(dhcp->button(0)->y(), dhcp->button(1)->y());
+        QVERIFY(!find("LocLAN")->isVisible());
+        for (const char *name : {"EditIP1_PCN", "EditPort1_PCN", "EtherProt", "DHCP_OnOff", "LocLAN"})
+            QVERIFY2(find("GroupBox2")->isAncestorOf(find(name)), name);
+    }
+
+    void rightPanel_usbAndStart()
+    {
+        auto *usb = find<QGroupBox>("GroupBox3");
+        QCOMPARE(usb->title(), QStringLiteral(" Настройка USB"));
+        QCOMPARE(find<QGroupBox>("GroupBox4")->title(), QStringLiteral(" Настройка GPRS"));
+        QCOMPARE(find<QGroupBox>("GroupBox2")->title(), QStringLiteral(" Настройка LAN"));
+
+        auto *baud = find<QComboBox>("BaudBox");
+        QVERIFY(usb->isAncestorOf(baud));
+        QVERIFY(baud->isEditable());
+        QStringList items;
+        for (int i = 0; i < baud->count(); ++i)
+            items << baud->itemText(i);
+        QCOMPARE(items, QStringList({"2400", "4800", "9600", "19200", "38400", "57600", "115200"}));
+        QCOMPARE(baud->currentIndex(), 2);
+        QCOMPARE(baud->currentText(), QStringLiteral("9600"));
+        QCOMPARE(baud->toolTip(), QStringLiteral("Скорость передачи"));
+        QCOMPARE(labelOf(baud), QStringLiteral("<none>"));
+
+        auto *period = find<QSpinBox>("PeriodHB");
+        QVERIFY(usb->isAncestorOf(period));
+        QCOMPARE(period->value(), 10);
+        QCOMPARE(period->minimum(), 1);
+        QCOMPARE(period->maximum(), 3600);
+        QVERIFY(period->alignment() & Qt::AlignRight);
+        QCOMPARE(period->toolTip(), QStringLiteral("Период передачи тестового извещения в канал USB"));
+        QCOMPARE(labelOf(period), QStringLiteral("Период теста, с"));
+
+        QCOMPARE(find<QLineEdit>("EditAPN")->maxLength(), 64);
+        QVERIFY2(TextToIp(find<QLineEdit>("ServerIPEdit")->text()) != 0, "the update server's address is not valid");
+
+        auto *start = find<QPushButton>("StartUploadBtn");
+        QCOMPARE(start->text(), QStringLiteral("Пуск"));
+        QVERIFY(start->isFlat());
+        QVERIFY(start->font().bold());
+        QCOMPARE(start->palette().color(QPalette::ButtonText), QColor(Qt::red));
+        QVERIFY(start->isVisible() && start->isEnabled());
+        window->LockCommands();
+        QVERIFY(start->isVisible() && start->isEnabled());
+    }
+
+    void menu_itemsInOrder()
+    {
+        auto *bar = find<QMenuBar>("A_Menu");
+        QCOMPARE(window->menuBar(), bar);
+        const QList<QAction *> items = bar->actions();
+        QCOMPARE(items.size(), 32);
+        const QStringList named = {"ItemLink", "ItemWr", "ItemRead", "ItemLoad", "ItemSave"};
+        const QStringList captions = {"Связи с трансивером", "Записать", "Прочитать", "Загрузить", "Сохранить"};
+        for (int i = 0; i < 5; ++i) {
+            QCOMPARE(items[i]->objectName(), named[i]);
+            QCOMPARE(items[i]->text(), captions[i]);
+        }
+        for (int i = 5; i < 31; ++i) {
+            if (i == 14)
+                continue;
+            QVERIFY2(items[i]->objectName().isEmpty() && items[i]->text().isEmpty(), qPrintable(QString::number(i)));
+            QVERIFY(items[i]->isVisible() && items[i]->isEnabled());
+            QVERIFY(!items[i]->menu());
+        }
+        QCOMPARE(items[14]->objectName(), QStringLiteral("ItemCode"));
+        QCOMPARE(items[14]->text(), QStringLiteral("Таблица перекодировки"));
+        QVERIFY(!items[14]->isVisible());
+        QVERIFY(!items[14]->isEnabled());
+        QVERIFY(bar->actionGeometry(items[14]).isEmpty());
+        QCOMPARE(items[31]->objectName(), QStringLiteral("ItemExit"));
+        QCOMPARE(items[31]->text(), QStringLiteral("Выход"));
+
+        QMenu *links = items[0]->menu();
+        QVERIFY(links);
+        QCOMPARE(links->actions().size(), 2);
+        QCOMPARE(links->actions()[0]->objectName(), QStringLiteral("USB1"));
+        QCOMPARE(links->actions()[0]->text(), QStringLiteral("USB"));
+        QCOMPARE(links->actions()[1]->objectName(), QStringLiteral("Lan"));
+        QCOMPARE(links->actions()[1]->text(), QStringLiteral("LAN"));
+    }
+
+    void menu_startStates()
+    {
+        QVERIFY(action("ItemLink")->isEnabled());
+        QVERIFY(!action("ItemWr")->isEnabled());
+        QVERIFY(!action("ItemRead")->isEnabled());
+        QVERIFY(action("ItemLoad")->isEnabled());
+        QVERIFY(action("ItemSave")->isEnabled());
+        QVERIFY(action("ItemExit")->isEnabled());
+    }
+
+    void emptyMenuItems_doNothing()
+    {
+        const QString title = window->windowTitle();
+        for (QAction *item : window->menuBar()->actions())
+            if (item->objectName().isEmpty())
+                item->trigger();
+        QCoreApplication::processEvents();
+        QVERIFY(dialogs->messages.isEmpty());
+        QVERIFY(window->isVisible());
+        QCOMPARE(window->windowTitle(), title);
+    }
+
+    void captions_characterForCharacter()
+    {
+        QCOMPARE(window->windowTitle(), kOffline);
+        QVERIFY(window->windowTitle().contains(QStringLiteral(")      А")));
+        window->setCaption(CaptionMode::Usb, QStringLiteral("Com3"));
+        QCOMPARE(window->windowTitle(),
+                 QStringLiteral("Трансивер ЛТКЗ \"Тарвил-QZT\" (версия 31.00.13)      Канал USB Com3"));
+        window->setCaption(CaptionMode::Lan, QStringLiteral("192.168.1.221"));
+        QCOMPARE(window->windowTitle(),
+                 QStringLiteral("Трансивер ЛТКЗ \"Тарвил-QZT\" (версия 31.00.13)      Канал LAN IP: 192.168.1.221"));
+        window->setCaption(CaptionMode::Offline, QStringLiteral("ignored"));
+        QCOMPARE(window->windowTitle(), kOffline);
+        window->setStatusText(QStringLiteral("Соединение с 10.0.0.1"));
+        QCOMPARE(window->statusText(), QStringLiteral("Соединение с 10.0.0.1"));
+    }
+
+    void formShow_runsOnce()
+    {
+        auto *baud = find<QComboBox>("BaudBox");
+        baud->setCurrentIndex(6);
+        window->setCaption(CaptionMode::Usb, QStringLiteral("Com1"));
+        window->hide();
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        QCOMPARE(baud->currentIndex(), 6);
+        QVERIFY(window->windowTitle().endsWith(QStringLiteral("Com1")));
+        QVERIFY(!window->link().vars().StopFlag);
+    }
+
+    void secondWindow_neverShown()
+    {
+        TB_Form second;
+        window->show();
+        QCoreApplication::processEvents();
+        QCOMPARE(second.objectName(), QStringLiteral("B_Form"));
+        QVERIFY(!second.isVisible());
+        QCOMPARE(second.windowTitle(), QStringLiteral("Таблица перекодировки"));
+        QCOMPARE(second.size(), QSize(780, 673));
+        QCOMPARE(second.minimumSize(), second.maximumSize());
+        const QList<QLabel *> labels = second.findChildren<QLabel *>();
+        QCOMPARE(labels.size(), 1);
+        QCOMPARE(labels[0]->text(), QStringLiteral("1234 18 Q CCC 00 EEE "));
+        QCOMPARE(labels[0]->font().styleHint(), QFont::Serif);
+        QVERIFY(labels[0]->font().pointSize() >= 20);
+    }
+
+    // ---- command lock ----
+
+    void lockAndUnlock_inOrder()
+    {
+        auto *wrBtn = find<QPushButton>("WrBtn");
+        auto *gauge = find<QProgressBar>("Gauge");
+        window->setGaugeVisible(true);
+        ChangeLog log;
+        log.watchVisibility(wrBtn);
+        for (const char *name : {"ItemLink", "ItemWr", "ItemRead", "ItemLoad", "ItemSave"})
+            log.watch(action(name));
+
+        window->UnlockCommands();
+        QCOMPARE(log.entries, QStringList({"WrBtn", "ItemWr", "ItemRead"})); // the others were enabled
+        QVERIFY(wrBtn->isVisible());
+        for (const char *name : {"ItemLink", "ItemWr", "ItemRead", "ItemLoad", "ItemSave"})
+            QVERIFY2(action(name)->isEnabled(), name);
+
+        log.entries.clear();
+        window->LockCommands();
+        QCOMPARE(log.entries, QStringList({"WrBtn", "ItemLink", "ItemWr", "ItemRead", "ItemLoad", "ItemSave"}));
+        QVERIFY(!wrBtn->isVisible());
+        for (const char *name : {"ItemLink", "ItemWr", "ItemRead", "ItemLoad", "ItemSave"})
+            QVERIFY2(!action(name)->isEnabled(), name);
+        QVERIFY(action("ItemExit")->isEnabled());
+        QVERIFY(gauge->isVisible()); // the lock leaves the gauge alone
+
+        log.entries.clear();
+        window->UnlockCommands();
+        QCOMPARE(log.entries, QStringList({"WrBtn", "ItemLink", "ItemWr", "ItemRead", "ItemLoad", "ItemSave"}));
+        QVERIFY(gauge->isVisible());
+    }
+
+    void perCommandStateAndGauge()
+    {
+        const std::pair<Command, const char *> commands[] = {
+            {Command::ItemLink, "ItemLink"}, {Command::ItemWr, "ItemWr"}, {Command::ItemRead, "ItemRead"},
+            {Command::ItemLoad, "ItemLoad"}, {Command::ItemSave, "ItemSave"}};
+        for (auto [command, name] : commands) {
+            window->setCommandEnabled(command, true);
+            QVERIFY2(action(name)->isEnabled(), name);
+            window->setCommandEnabled(command, false);
+            QVERIFY2(!action(name)->isEnabled(), name);
+            for (auto [other, otherName] : commands)
+                if (other != command)
+                    window->setCommandEnabled(other, true);
+            QVERIFY2(!action(name)->isEnabled(), name);
+        }
+
+        auto *gauge = find<QProgressBar>("Gauge");
+        window->setGaugeVisible(true);
+        window->setGauge(37);
+        QCOMPARE(gauge->value(), 37);
+        window->setGauge(140);
+        QCOMPARE(gauge->value(), 100);
+        window->setGauge(-3);
+        QCOMPARE(gauge->value(), 0);
+        window->setGaugeVisible(false);
+        QVERIFY(!gauge->isVisible());
+
+        auto *wrBtn = find<QPushButton>("WrBtn");
+        window->setWrBtnVisible(true);
+        wrBtn->setDown(true);
+        wrBtn->setEnabled(false);
+        window->releaseWrBtn();
+        QVERIFY(!wrBtn->isDown());
+        QVERIFY(wrBtn->isEnabled());
+    }
+
+    // ---- DHCP panel ----
+
+    void dhcpChoice_showsLocalPanelOnlyWhenOff()
+    {
+        auto *dhcp = find<RadioGroup>("DHCP_OnOff");
+        QWidget *local = find("LocLAN");
+        QTest::mouseClick(dhcp->button(0), Qt::LeftButton);
+        QCOMPARE(dhcp->itemIndex(), 0);
+        QVERIFY(local->isVisible());
+        QTest::mouseClick(dhcp->button(0), Qt::LeftButton); // the current item again
+        QVERIFY(local->isVisible());
+        QTest::mouseClick(dhcp->button(1), Qt::LeftButton);
+        QVERIFY(!local->isVisible());
+
+        CommonSettings s = window->commonSettings();
+        s.dhcp = 0;
+        window->applyCommonSettings(s);
+        QVERIFY(local->isVisible());
+        s.dhcp = 1;
+        window->applyCommonSettings(s);
+        QVERIFY(!local->isVisible());
+        s.dhcp = 200; // past the last item: the last, "Вкл."
+        window->applyCommonSettings(s);
+        QCOMPARE(dhcp->itemIndex(), 1);
+        QVERIFY(!local->isVisible());
+    }
+
+    // ---- key filters on the right-hand edits ----
+
+    void rightHandEdits_filterTypedKeys_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("EditMAC digits, 5 typed") << "EditMAC" << "1a2-3 4.5678" << "12345";
+        QTest::newRow("EditPort_Loc digits, 5 typed") << "EditPort_Loc" << "99+99.9x9" << "99999";
+        QTest::newRow("EditIP1_PCN IPv4") << "EditIP1_PCN" << "192.168.1.1-x " << "192.168.1.1";
+        QTest::newRow("DHCP_IP IPv4") << "DHCP_IP" << "10,0.0.5a" << "100.0.5";
+        QTest::newRow("Shl_IP IPv4") << "Shl_IP" << "10.0.0.254+" << "10.0.0.254";
+        QTest::newRow("ServerIPEdit IPv4") << "ServerIPEdit" << "1.2.3.4 B" << "1.2.3.4";
+    }
+    void rightHandEdits_filterTypedKeys()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, typed);
+        QFETCH(QString, shown);
+        QTest::mouseClick(find<RadioGroup>("DHCP_OnOff")->button(0), Qt::LeftButton);
+        auto *edit = window->findChild<QLineEdit *>(name);
+        QVERIFY(edit && edit->isVisible());
+        edit->clear();
+        QTest::keyClicks(edit, typed);
+        QCOMPARE(edit->text(), shown);
+        QTest::keyClick(edit, Qt::Key_Return);
+        QCOMPARE(edit->text(), shown);
+        QTest::keyClick(edit, Qt::Key_Backspace);
+        QCOMPARE(edit->text(), shown.chopped(1));
+    }
+
+    void readOnlyPorts_takeNoTyping()
+    {
+        for (const char *name : {"EditPort1_PCN", "ServerPortEdit"}) {
+            auto *edit = find<QLineEdit>(name);
+            QTest::keyClicks(edit, "12");
+            QTest::keyClick(edit, Qt::Key_Backspace);
+            QCOMPARE(edit->text(), QStringLiteral("9999"));
+        }
+    }
+
+    void serialNumber_setByProgram_staysWhole_pasteUnfiltered()
+    {
+        auto *mac = find<QLineEdit>("EditMAC");
+        CommonSettings s = window->commonSettings();
+        s.serial = QStringLiteral("4294967295");
+        window->applyCommonSettings(s);
+        QCOMPARE(mac->text(), QStringLiteral("4294967295"));
+        QCOMPARE(window->commonSettings().serial, QStringLiteral("4294967295"));
+        QTest::keyClick(mac, Qt::Key_End);
+        QTest::keyClicks(mac, "7");
+        QCOMPARE(mac->text(), QStringLiteral("4294967295"));
+
+        QClipboard *clipboard = QGuiApplication::clipboard();
+        clipboard->setText(QStringLiteral("12-AB 3456789"));
+        if (clipboard->text() != QStringLiteral("12-AB 3456789"))
+            QSKIP("No clipboard on this platform");
+        mac->clear();
+        QTest::keyClick(mac, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(mac->text(), QStringLiteral("12-AB 3456789"));
+    }
+
+    // ---- focus ----
+
+    void focusControl_onlyWhereTheControlCanTakeIt()
+    {
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        window->focusControl(Control::EditMAC);
+        QCOMPARE(window->focusWidget(), find("EditMAC"));
+
+        // LocLAN is hidden while DHCP is on.
+        for (Control hidden : {Control::DHCP_IP, Control::EditPort_Loc, Control::Shl_IP}) {
+            window->focusControl(hidden);
+            QCOMPARE(window->focusWidget(), find("EditMAC"));
+        }
+        window->focusControl(Control::EditPort1_PCN); // read-only, still focusable
+        QCOMPARE(window->focusWidget(), find("EditPort1_PCN"));
+        window->focusControl(Control::EditAPN);
+        QCOMPARE(window->focusWidget(), find("EditAPN"));
+        window->focusControl(Control::EditIP1_PCN);
+        QCOMPARE(window->focusWidget(), find("EditIP1_PCN"));
+
+        QTest::mouseClick(find<RadioGroup>("DHCP_OnOff")->button(0), Qt::LeftButton);
+        window->focusControl(Control::Shl_IP);
+        QCOMPARE(window->focusWidget(), find("Shl_IP"));
+        window->focusControl(Control::DHCP_IP);
+        QCOMPARE(window->focusWidget(), find("DHCP_IP"));
+
+        find("EditMAC")->setEnabled(false);
+        window->focusControl(Control::EditMAC);
+        QCOMPARE(window->focusWidget(), find("DHCP_IP"));
+    }
+
+    // ---- settings in and out ----
+
+    void commonSettings_roundTrip()
+    {
+        CommonSettings s;
+        s.etherProt = 1;
+        s.dhcp = 0;
+        s.masterIp = QStringLiteral("192.168.1.221");
+        s.ownIp = QStringLiteral("192.168.1.50");
+        s.gatewayIp = QStringLiteral("192.168.1.1");
+        s.serial = QStringLiteral("3000000001");
+        s.masterPort = QStringLiteral("10001");
+        s.ownPort = QStringLiteral("65535");
+        s.apn = QString(64, QLatin1Char('a'));
+        s.baud = QStringLiteral("115200");
+        s.periodHB = 3600;
+        s.format = 2;
+        window->applyCommonSettings(s);
+        QCOMPARE(window->commonSettings(), s);
+        QCOMPARE(find<QComboBox>("BaudBox")->currentIndex(), 6);
+        QVERIFY(find("LocLAN")->isVisible());
+
+        s.baud = QStringLiteral("14400"); // not one of the items
+        s.periodHB = 1;
+        s.format = 0;
+        s.etherProt = 0;
+        s.dhcp = 1;
+        window->applyCommonSettings(s);
+        QCOMPARE(window->commonSettings(), s);
+        QCOMPARE(find<QComboBox>("BaudBox")->currentText(), QStringLiteral("14400"));
+        QCOMPARE(find<QComboBox>("BaudBox")->count(), 7);
+    }
+
+    void applyCommonSettings_clampsSelectionsAndPeriod()
+    {
+        CommonSettings s = window->commonSettings();
+        s.etherProt = 255;
+        s.dhcp = 2;
+        s.format = 5;
+        s.periodHB = 0xFFFFFFFFu;
+        window->applyCommonSettings(s);
+        const CommonSettings shown = window->commonSettings();
+        QCOMPARE(shown.etherProt, 1);
+        QCOMPARE(shown.dhcp, 1);
+        QCOMPARE(shown.format, 2);
+        QCOMPARE(shown.periodHB, 3600u);
+        s.periodHB = 0;
+        window->applyCommonSettings(s);
+        QCOMPARE(window->commonSettings().periodHB, 1u);
+    }
+
+    void applyCommonSettings_inImageOrder()
+    {
+        ChangeLog log;
+        for (const char *name : {"EtherProt", "DHCP_OnOff", "FrmtRadioGroup"})
+            log.watch(find<RadioGroup>(name));
+        for (const char *name : {"EditAPN", "EditMAC", "EditPort1_PCN", "EditIP1_PCN", "Shl_IP", "DHCP_IP", "EditPort_Loc"})
+            log.watchText(find<QLineEdit>(name));
+        connect(find<QSpinBox>("PeriodHB"), &QSpinBox::valueChanged, &log, [&log] { log.entries << "PeriodHB"; });
+        connect(find<QComboBox>("BaudBox"), &QComboBox::currentTextChanged, &log, [&log] { log.entries << "BaudBox"; });
+
+        CommonSettings s;
+        s.etherProt = 1;
+        s.dhcp = 0;
+        s.apn = "internet";
+        s.serial = "17";
+        s.format = 1;
+        s.masterPort = "9000";
+        s.masterIp = "1.2.3.4";
+        s.gatewayIp = "1.2.3.1";
+        s.ownIp = "1.2.3.5";
+        s.ownPort = "8000";
+        s.periodHB = 60;
+        s.baud = "57600";
+        window->applyCommonSettings(s);
+        log.entries.removeDuplicates();
+        QCOMPARE(log.entries, QStringList({"EtherProt", "DHCP_OnOff", "EditAPN", "EditMAC", "FrmtRadioGroup",
+                                           "EditPort1_PCN", "EditIP1_PCN", "Shl_IP", "DHCP_IP", "EditPort_Loc",
+                                           "PeriodHB", "BaudBox"}));
+    }
+
+    void clearFieldsForRead_emptiesSixFieldsInOrder()
+    {
+        CommonSettings s = window->commonSettings();
+        s.serial = "123";
+        s.apn = "apn";
+        s.masterIp = "1.1.1.1";
+        s.ownIp = "2.2.2.2";
+        s.ownPort = "5";
+        s.gatewayIp = "3.3.3.3";
+        s.periodHB = 77;
+        window->applyCommonSettings(s);
+        ChangeLog log;
+        const QStringList six = {"EditMAC", "EditAPN", "EditIP1_PCN", "DHCP_IP", "EditPort_Loc", "Shl_IP"};
+        for (const QString &name : six)
+            log.watchText(window->findChild<QLineEdit *>(name));
+        window->clearFieldsForRead();
+        QCOMPARE(log.entries, six);
+        for (const QString &name : six)
+            QVERIFY(window->findChild<QLineEdit *>(name)->text().isEmpty());
+        QCOMPARE(find<QLineEdit>("EditPort1_PCN")->text(), QStringLiteral("9999"));
+        QCOMPARE(find<QLineEdit>("ServerIPEdit")->text(), QStringLiteral("203.0.113.10"));
+        QCOMPARE(find<QSpinBox>("PeriodHB")->value(), 77);
+    }
+
+    // ---- closing ----
+
+    void exitAnsweredNo_windowStays_timersOff()
+    {
+        bool standInUdp = false, standInAck = false;
+        QTimer *udp = linkTimer("TimerUDP", standInUdp);
+        QTimer *ack = linkTimer("TimerWaitAck", standInAck);
+        bool offWhileAsked = false;
+        dialogs->whileOpen = [&](const UserMessage &) { offWhileAsked = !udp->isActive() && !ack->isActive(); };
+        dialogs->answers << MsgAnswer::No;
+        action("ItemExit")->trigger();
+
+        QCOMPARE(dialogs->messages.size(), 1);
+        QCOMPARE(dialogs->messages[0], (UserMessage{QStringLiteral("Завершить работу приложения?"),
+                                                    QStringLiteral("Завершение работы"), MsgIcon::Warning,
+                                                    MsgButtons::YesNo, false}));
+        QVERIFY(window->isVisible());
+        QVERIFY(!window->link().vars().StopFlag);
+        if (standInUdp || standInAck)
+            QEXPECT_FAIL("", "the link keeps no timers of these names yet", Abort);
+        QVERIFY(offWhileAsked);
+        QVERIFY(!udp->isActive());
+        QVERIFY(!ack->isActive());
+    }
+
+    void closeAnsweredNo_nothingChanges()
+    {
+        dialogs->answers << MsgAnswer::No;
+        QVERIFY(!window->close());
+        QVERIFY(window->isVisible());
+        QCOMPARE(dialogs->messages.size(), 1);
+        QVERIFY(!window->link().vars().StopFlag);
+        dialogs->answers << MsgAnswer::Cancel; // any answer but Yes
+        QVERIFY(!window->close());
+        QVERIFY(window->isVisible());
+    }
+
+    void closeAnsweredYes_stopsAndCloses()
+    {
+        for (std::uint16_t address = 0; address < 3; ++address)
+            window->link().packets().append(';', address, 0);
+        QVERIFY(window->close());
+        QCOMPARE(dialogs->messages.size(), 1);
+        QVERIFY(!window->isVisible());
+        QVERIFY(window->link().vars().StopFlag);
+        QVERIFY(window->link().packets().isEmpty());
+    }
+
+    void closeRequests_whileAsking_askOnce()
+    {
+        dialogs->whileOpen = [this](const UserMessage &) {
+            window->requestClose();
+            QCoreApplication::processEvents();
+            QCoreApplication::processEvents();
+        };
+        dialogs->answers << MsgAnswer::No;
+        window->close();
+        QCoreApplication::processEvents();
+        QCOMPARE(dialogs->messages.size(), 1);
+        QVERIFY(window->isVisible());
+    }
+
+    void requestClose_asksAfterTheCallerReturns()
+    {
+        dialogs->answers << MsgAnswer::Yes;
+        window->requestClose();
+        QVERIFY(dialogs->messages.isEmpty());
+        QTRY_VERIFY(!window->isVisible());
+        QCOMPARE(dialogs->messages.size(), 1);
+        // A request that comes after the window has closed asks nothing.
+        window->requestClose();
+        QTest::qWait(20);
+        QCOMPARE(dialogs->messages.size(), 1);
+    }
+
+    // ---- the view's dialogs go through the adapter ----
+
+    void viewDialogs_goThroughTheAdapter()
+    {
+        const UserMessage box{"Нет связи", "Связь", MsgIcon::Error, MsgButtons::Ok, true};
+        dialogs->answers << MsgAnswer::Ok;
+        QCOMPARE(window->showMessage(box), MsgAnswer::Ok);
+        QCOMPARE(dialogs->messages.last(), box);
+
+        dialogs->texts << QStringLiteral("192.168.1.221");
+        QVERIFY(window->askText("LAN", "IP-адрес", "192.168.1.1") == QStringLiteral("192.168.1.221"));
+        QCOMPARE(dialogs->prompts.last().value, QStringLiteral("192.168.1.1"));
+        QVERIFY(!window->askText("LAN", "IP-адрес", "").has_value()); // nothing queued: cancelled
+
+        PortChoiceRequest request{"Select Port", {"a", "b"}, {{"COM3", "USB"}}};
+        dialogs->ports << QStringLiteral("COM3");
+        QVERIFY(window->choosePort(request) == QStringLiteral("COM3"));
+        QCOMPARE(dialogs->portRequests.last().ports.size(), 1);
+    }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "tst_mainwindow.moc"
