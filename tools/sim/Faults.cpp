@@ -29,7 +29,13 @@ constexpr KindName kKindNames[] = {
 
 std::optional<ReplySelector> ReplySelector::parse(const QString &text)
 {
-    static const QRegularExpression form(QStringLiteral("^([a-z]+)(?::(\\d{1,9}))?(?:x(\\d{1,9}|all))?$"));
+    // The kind names spelled out: "configxall" must split as "config", "xall".
+    static const QRegularExpression form([] {
+        QStringList names;
+        for (const KindName &k : kKindNames)
+            names << QLatin1String(k.name);
+        return QStringLiteral("^(%1)(?::(\\d{1,9}))?(?:x(\\d{1,9}|all))?$").arg(names.join(QLatin1Char('|')));
+    }());
     const auto m = form.match(text.trimmed().toLower());
     if (!m.hasMatch())
         return std::nullopt;
