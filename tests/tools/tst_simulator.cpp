@@ -18,6 +18,7 @@
 #include <QFileInfo>
 #include <QNetworkDatagram>
 #include <QProcess>
+#include <QSerialPort>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -808,6 +809,29 @@ private slots:
         QCOMPARE(sim.frames().at(2).index, 1);
         QCOMPARE(sim.frames().at(3).address, std::uint16_t(14201));
         QCOMPARE(sim.frames().at(3).reply, 0x01);
+    }
+
+    void usb_serialPortOfTheToolOpensTheDevice()
+    {
+        UsbSimulator sim;
+        QVERIFY(sim.open());
+        QSerialPort port(sim.devicePath());
+        port.setBaudRate(115200);
+        port.setDataBits(QSerialPort::Data8);
+        port.setParity(QSerialPort::NoParity);
+        port.setStopBits(QSerialPort::OneStop);
+        port.setFlowControl(QSerialPort::NoFlowControl);
+        QVERIFY2(port.open(QIODevice::ReadWrite), qPrintable(port.errorString()));
+        port.setDataTerminalReady(true); // a pseudo-terminal has no modem lines: may refuse
+        port.write(pollFrame() + packet(0x1311, 0x11)); // XON and XOFF bytes pass untouched
+        QTRY_COMPARE(port.bytesAvailable(), qint64(2));
+        QCOMPARE(port.readAll(), QByteArray("\x01\x01"));
+        QCOMPARE(sim.packetsAt(0x1311), 1);
+        QCOMPARE(std::uint8_t(sim.image().at(0x1311)), std::uint8_t(0x11));
+        // The tool's port fails when the device goes away.
+        QSignalSpy errors(&port, &QSerialPort::errorOccurred);
+        sim.close();
+        QTRY_VERIFY(errors.size() > 0 && port.error() != QSerialPort::NoError);
     }
 
     void usb_noiseAndStrangeFramesGetNoAnswer()

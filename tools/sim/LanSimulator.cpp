@@ -70,9 +70,16 @@ bool LanSimulator::start(const QHostAddress &address, quint16 port)
 
 void LanSimulator::stop()
 {
-    delete other_;
+    // Closed now, so the port is free for a new start; freed later, since
+    // this may run inside one of the sockets' own signals.
+    for (QUdpSocket *s : {other_, socket_}) {
+        if (!s)
+            continue;
+        s->disconnect(this);
+        s->close();
+        s->deleteLater();
+    }
     other_ = nullptr;
-    delete socket_;
     socket_ = nullptr;
     readNext_ = -1;
 }
@@ -96,7 +103,9 @@ bool LanSimulator::bindOther()
 {
     const bool wanted = socket_ && faults_.otherMode != OtherAddressMode::Off;
     if (other_ && (!wanted || other_->localAddress() != faults_.otherAddress)) {
-        delete other_;
+        other_->disconnect(this);
+        other_->close();
+        other_->deleteLater();
         other_ = nullptr;
     }
     if (!wanted || other_)
