@@ -1,5 +1,7 @@
 #include "LanSimulator.h"
 
+#include "SampleImage.h"
+
 #include <QNetworkDatagram>
 #include <QTimer>
 #include <QUdpSocket>
@@ -35,7 +37,7 @@ QHostAddress plainIpv4(const QHostAddress &address)
 
 LanSimulator::LanSimulator(QObject *parent)
     : QObject(parent)
-    , image_(kImageBytes, '\0')
+    , image_(sampleImage())
 {
     qRegisterMetaType<tarvil::sim::LanDatagram>();
     qRegisterMetaType<tarvil::sim::LanReply>();
@@ -203,6 +205,7 @@ void LanSimulator::handle(const QByteArray &data, const QHostAddress &from, quin
         writeOpen_ = true;
         staging_ = image_;
         blocksSeen_.reset();
+        missingStart_ = false;
         resultPending_ = false;
         reply(kReadyReply, ReplySelector::Ready, -1, from, port, QStringLiteral("READY"));
         break;

@@ -70,6 +70,7 @@ public:
     bool setFaults(const LanFaults &faults);
     const LanFaults &faults() const { return faults_; }
 
+    // The image a read returns; sampleImage() until set or written.
     // False when `image` is not 14 202 bytes.
     bool setImage(const QByteArray &image);
     QByteArray image() const { return image_; }

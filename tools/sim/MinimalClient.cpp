@@ -235,6 +235,8 @@ ClientResult MinimalClient::usbWrite(const QString &devicePath, const QByteArray
     };
     QSocketNotifier notifier(qintptr(fd), QSocketNotifier::Read);
     connect(&notifier, &QSocketNotifier::activated, this, [&] {
+        if (run.finished())
+            return;
         char bytes[64];
         for (;;) {
             const ssize_t n = ::read(fd, bytes, sizeof bytes);

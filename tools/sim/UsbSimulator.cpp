@@ -1,5 +1,7 @@
 #include "UsbSimulator.h"
 
+#include "SampleImage.h"
+
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -25,7 +27,7 @@ QString hexByte(int byte) { return QStringLiteral("%1").arg(byte, 2, 16, QLatin1
 
 UsbSimulator::UsbSimulator(QObject *parent)
     : QObject(parent)
-    , image_(kImageBytes, '\0')
+    , image_(sampleImage())
     , perAddress_(kImageBytes, 0)
     , streamSeen_(kImageBytes, false)
 {

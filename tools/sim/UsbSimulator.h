@@ -58,7 +58,7 @@ public:
     void setFaults(const UsbFaults &faults);
     const UsbFaults &faults() const { return faults_; }
 
-    // False when `image` is not 14 202 bytes.
+    // sampleImage() until set or written. False when `image` is not 14 202 bytes.
     bool setImage(const QByteArray &image);
     QByteArray image() const { return image_; }
 
