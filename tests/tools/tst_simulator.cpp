@@ -18,6 +18,8 @@
 #include <QFileInfo>
 #include <QNetworkDatagram>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSerialPort>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -1203,9 +1205,15 @@ private slots:
         QVERIFY(QFile::remove(file));
 
         QProcess sim;
-        sim.start(program, {QStringLiteral("--lan"), QStringLiteral("127.0.0.2:%1").arg(port), QStringLiteral("--image"),
-                            file});
+        sim.start(program, {QStringLiteral("--lan"), QStringLiteral("127.0.0.2:%1").arg(port), QStringLiteral("--usb"),
+                            QStringLiteral("--image"), file});
         QVERIFY(sim.waitForStarted(20000));
+        const auto stopIt = qScopeGuard([&sim] {
+            if (sim.state() != QProcess::NotRunning) {
+                sim.kill();
+                sim.waitForFinished(5000);
+            }
+        });
         QString output;
         QTRY_VERIFY_WITH_TIMEOUT((output += QString::fromUtf8(sim.readAllStandardOutput())).contains(QStringLiteral("Ctrl+C")),
                                  20000);
@@ -1224,12 +1232,29 @@ private slots:
         QVERIFY2(read.ok, qPrintable(read.error));
         QCOMPARE(read.image, image);
 
+        // One transceiver behind both links: a USB write shows in the file
+        // and in the next LAN read.
+        const QRegularExpressionMatch device = QRegularExpression(QStringLiteral("USB: (\\S+)")).match(output);
+        QVERIFY2(device.hasMatch(), qPrintable(output));
+        const QByteArray second = patternImage(15);
+        const ClientResult usbWritten = client.usbWrite(device.captured(1), second);
+        QVERIFY2(usbWritten.ok, qPrintable(usbWritten.error));
+        // The file is replaced as a whole, never rewritten in place: read it anew.
+        auto fileHolds = [&file](const QByteArray &bytes) {
+            QFile f(file);
+            return f.open(QIODevice::ReadOnly) && f.readAll() == bytes;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(fileHolds(second), 20000);
+        const ClientResult readAgain = client.lanRead();
+        QVERIFY2(readAgain.ok, qPrintable(readAgain.error));
+        QCOMPARE(readAgain.image, second);
+
         sim.terminate();
         QVERIFY(sim.waitForFinished(20000));
         QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
         output += QString::fromUtf8(sim.readAllStandardOutput());
         QVERIFY(output.contains(QStringLiteral("data block 60 -> OK")));
-        QVERIFY(output.contains(QStringLiteral("LAN: 1 writes, 0 failed writes, 1 reads")));
+        QVERIFY(output.contains(QStringLiteral("LAN: 1 writes, 0 failed writes, 2 reads; USB: 1 writes")));
     }
 
 private:
