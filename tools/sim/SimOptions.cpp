@@ -1,0 +1,323 @@
+#include "SimOptions.h"
+
+#include <functional>
+#include <limits>
+
+namespace tarvil::sim {
+
+namespace {
+
+using Apply = std::function<QString(SimOptions &, const QString &)>;
+
+enum class Value { None, Required, Optional };
+
+struct OptionDef {
+    const char *group;
+    const char *name; // without dashes
+    const char *placeholder;
+    Value value;
+    const char *help;
+    Apply apply;
+};
+
+std::optional<int> count(const QString &text, int max = std::numeric_limits<int>::max())
+{
+    bool ok = false;
+    const qlonglong v = text.toLongLong(&ok);
+    if (!ok || v < 0 || v > max || text.startsWith(QLatin1Char('+')))
+        return std::nullopt;
+    return int(v);
+}
+
+std::optional<QHostAddress> ipv4(const QString &text)
+{
+    QHostAddress a;
+    if (!a.setAddress(text) || a.protocol() != QAbstractSocket::IPv4Protocol
+        || text.count(QLatin1Char('.')) != 3)
+        return std::nullopt;
+    return a;
+}
+
+QString badValue(const char *name, const QString &value, const char *expected)
+{
+    return QStringLiteral("--%1: \"%2\" is not %3").arg(QLatin1String(name), value, QLatin1String(expected));
+}
+
+Apply countInto(const char *name, std::function<void(SimOptions &, int)> set, int max = std::numeric_limits<int>::max())
+{
+    return [name, set, max](SimOptions &o, const QString &v) -> QString {
+        const auto n = count(v, max);
+        if (!n)
+            return badValue(name, v, max == std::numeric_limits<int>::max() ? "a number of 0 or more"
+                                                                               : "a number in the allowed range");
+        set(o, *n);
+        return {};
+    };
+}
+
+bool isUsbSelector(ReplySelector::Kind k) { return k == ReplySelector::Poll || k == ReplySelector::Packet; }
+
+const QList<OptionDef> &options()
+{
+    static const QList<OptionDef> table{
+        {"Links (without --lan or --usb, both run)", "lan", "ADDR[:PORT]", Value::Optional,
+         "Simulate the LAN link on ADDR (default 127.0.0.2), UDP port PORT (default 9999).",
+         [](SimOptions &o, const QString &v) -> QString {
+             o.lan = true;
+             if (v.isEmpty())
+                 return {};
+             const qsizetype colon = v.indexOf(QLatin1Char(':'));
+             const QString host = colon < 0 ? v : v.left(colon);
+             const auto address = ipv4(host);
+             if (!address)
+                 return badValue("lan", host, "an IPv4 address");
+             o.lanAddress = *address;
+             if (colon >= 0) {
+                 const auto port = count(v.mid(colon + 1), 65535);
+                 if (!port || *port == 0)
+                     return badValue("lan", v.mid(colon + 1), "a port number 1..65535");
+                 o.lanPort = quint16(*port);
+             }
+             return {};
+         }},
+        {"", "usb", "", Value::None, "Simulate the USB link on a new pseudo-terminal; its device path is printed.",
+         [](SimOptions &o, const QString &) { o.usb = true; return QString(); }},
+        {"", "image", "FILE", Value::Required,
+         "Start with the raw 14 202-byte image in FILE, if it exists, and write the image back to FILE after "
+         "every completed write. Without it the simulator starts with a sample image of five objects.",
+         [](SimOptions &o, const QString &v) { o.imageFile = v; return QString(); }},
+        {"", "quiet", "", Value::None, "Print no line per request.",
+         [](SimOptions &o, const QString &) { o.quiet = true; return QString(); }},
+        {"", "help", "", Value::None, "Show this text.",
+         [](SimOptions &o, const QString &) { o.help = true; return QString(); }},
+
+        {"Faults on both links", "silent", "", Value::None, "Answer nothing at all.",
+         [](SimOptions &o, const QString &) {
+             o.lanFaults.silent = o.usbFaults.silent = true;
+             return QString();
+         }},
+        {"", "drop-first", "N", Value::Required, "Lose the first N replies.",
+         countInto("drop-first", [](SimOptions &o, int n) { o.lanFaults.dropFirst = o.usbFaults.dropFirst = n; })},
+        {"", "drop-every", "K", Value::Required, "Lose every K-th reply (2: the 2nd, the 4th, ...).",
+         countInto("drop-every", [](SimOptions &o, int n) { o.lanFaults.dropEvery = o.usbFaults.dropEvery = n; })},
+        {"", "drop-reply-to", "LIST", Value::Required,
+         "Lose the replies to chosen requests. LIST is comma-separated: config, ready, block[:N], common, "
+         "result, readblock[:N], readcommon, readend (LAN); poll[:N], packet[:I] (USB, counted from 0). "
+         "Each item takes one reply; add xTIMES or xall for more (block:5x2, packet:100xall).",
+         [](SimOptions &o, const QString &v) -> QString {
+             const QStringList items = v.split(QLatin1Char(','), Qt::SkipEmptyParts);
+             if (items.isEmpty())
+                 return badValue("drop-reply-to", v, "a list of requests");
+             for (const QString &item : items) {
+                 const auto s = ReplySelector::parse(item);
+                 if (!s)
+                     return badValue("drop-reply-to", item, "a request such as block:5, result or packet:7");
+                 (isUsbSelector(s->kind) ? o.usbFaults.dropReplies : o.lanFaults.dropReplies).append(*s);
+             }
+             return {};
+         }},
+        {"", "delay", "MS", Value::Required, "Send every reply MS milliseconds late.",
+         countInto("delay", [](SimOptions &o, int n) {
+             o.lanFaults.delay = o.usbFaults.delay = std::chrono::milliseconds(n);
+         })},
+
+        {"LAN faults", "read-twice", "B", Value::Required, "Send read block B (0..59) twice, with the same number.",
+         countInto("read-twice", [](SimOptions &o, int n) { o.lanFaults.duplicateReadBlock = n; }, kBlocks - 1)},
+        {"", "read-twice-altered", "B", Value::Required,
+         "As --read-twice, the second copy with other record bytes (it must not be stored).",
+         countInto("read-twice-altered", [](SimOptions &o, int n) {
+             o.lanFaults.duplicateReadBlock = n;
+             o.lanFaults.alterDuplicate = true;
+         }, kBlocks - 1)},
+        {"", "early-end", "MODE", Value::Required,
+         "Send the end of a read before the common block. MODE stop: in its place, and the read goes no "
+         "further; MODE continue: the common block and the real end follow.",
+         [](SimOptions &o, const QString &v) -> QString {
+             if (v == QLatin1String("stop"))
+                 o.lanFaults.earlyEnd = EarlyEnd::ThenStop;
+             else if (v == QLatin1String("continue"))
+                 o.lanFaults.earlyEnd = EarlyEnd::ThenContinue;
+             else
+                 return badValue("early-end", v, "stop or continue");
+             return {};
+         }},
+        {"", "reply-from", "ADDR", Value::Required,
+         "Send every reply from ADDR (such as 127.0.0.3; a second socket on the same port) instead of the "
+         "simulator's own address.",
+         [](SimOptions &o, const QString &v) -> QString {
+             const auto a = ipv4(v);
+             if (!a)
+                 return badValue("reply-from", v, "an IPv4 address");
+             o.lanFaults.otherAddress = *a;
+             o.lanFaults.otherMode = OtherAddressMode::Instead;
+             return {};
+         }},
+        {"", "stray-from", "ADDR", Value::Required,
+         "Send every reply from ADDR first, then from the simulator's own address.",
+         [](SimOptions &o, const QString &v) -> QString {
+             const auto a = ipv4(v);
+             if (!a)
+                 return badValue("stray-from", v, "an IPv4 address");
+             o.lanFaults.otherAddress = *a;
+             o.lanFaults.otherMode = OtherAddressMode::Also;
+             return {};
+         }},
+        {"", "fail-write", "", Value::None, "Answer every write with the failure reply \"BAD\"; the image stays.",
+         [](SimOptions &o, const QString &) { o.lanFaults.failWrite = true; return QString(); }},
+        {"", "stop-read-after", "N", Value::Required,
+         "Send the first N datagrams of a read, then fall silent (N = 60 loses the common block).",
+         countInto("stop-read-after", [](SimOptions &o, int n) { o.lanFaults.stopReadAfter = n; })},
+
+        {"USB faults (data packets count from 0 in arrival order; the tool's second copy of packet 0 is 1)",
+         "nak", "LIST", Value::Required,
+         "Answer the data packets with these comma-separated indexes with 0x15; their bytes are not stored.",
+         [](SimOptions &o, const QString &v) -> QString {
+             const QStringList items = v.split(QLatin1Char(','), Qt::SkipEmptyParts);
+             if (items.isEmpty())
+                 return badValue("nak", v, "a list of packet indexes");
+             for (const QString &item : items) {
+                 const auto n = count(item.trimmed());
+                 if (!n)
+                     return badValue("nak", item, "a packet index");
+                 o.usbFaults.nakPackets.insert(*n);
+             }
+             return {};
+         }},
+        {"", "nak-rate", "R", Value::Required, "Answer a share R (0..1) of the data packets, drawn at random, with 0x15.",
+         [](SimOptions &o, const QString &v) -> QString {
+             bool ok = false;
+             const double r = v.toDouble(&ok);
+             if (!ok || r < 0.0 || r > 1.0)
+                 return badValue("nak-rate", v, "a number from 0 to 1");
+             o.usbFaults.nakRate = r;
+             return {};
+         }},
+        {"", "seed", "S", Value::Required, "Seed of --nak-rate (default 1): the same seed picks the same packets.",
+         countInto("seed", [](SimOptions &o, int n) { o.usbFaults.seed = quint32(n); })},
+        {"", "mem-fail", "I", Value::Required, "Answer data packet I with 0x25 (memory write failure).",
+         countInto("mem-fail", [](SimOptions &o, int n) { o.usbFaults.memoryFailureAt = n; })},
+        {"", "fatal", "I", Value::Required, "Answer data packet I with 0x02 (fatal panel-type error).",
+         countInto("fatal", [](SimOptions &o, int n) { o.usbFaults.fatalAt = n; })},
+        {"", "stop-after", "N", Value::Required, "Answer N data packets, then nothing more, polls included.",
+         countInto("stop-after", [](SimOptions &o, int n) { o.usbFaults.stopAfter = n; })},
+        {"", "close-after", "N", Value::Required,
+         "Answer N data packets, then close the pseudo-terminal: the tool sees its port fail.",
+         countInto("close-after", [](SimOptions &o, int n) { o.usbFaults.closeAfter = n; })},
+    };
+    return table;
+}
+
+} // namespace
+
+ParsedOptions parseSimOptions(const QStringList &arguments)
+{
+    SimOptions o;
+    bool lanAsked = false;
+    bool usbAsked = false;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        QString arg = arguments.at(i);
+        if (arg == QLatin1String("-h"))
+            arg = QStringLiteral("--help");
+        if (!arg.startsWith(QLatin1String("--")))
+            return {std::nullopt, QStringLiteral("unexpected argument \"%1\"").arg(arg)};
+        QString name = arg.mid(2);
+        std::optional<QString> inlineValue;
+        if (const qsizetype eq = name.indexOf(QLatin1Char('=')); eq >= 0) {
+            inlineValue = name.mid(eq + 1);
+            name = name.left(eq);
+        }
+        const OptionDef *def = nullptr;
+        for (const OptionDef &d : options()) {
+            if (name == QLatin1String(d.name))
+                def = &d;
+        }
+        if (!def)
+            return {std::nullopt, QStringLiteral("unknown option \"--%1\"").arg(name)};
+        QString value;
+        switch (def->value) {
+        case Value::None:
+            if (inlineValue)
+                return {std::nullopt, QStringLiteral("--%1 takes no value").arg(name)};
+            break;
+        case Value::Required:
+            if (inlineValue)
+                value = *inlineValue;
+            else if (i + 1 < arguments.size())
+                value = arguments.at(++i);
+            else
+                return {std::nullopt, QStringLiteral("--%1 needs a value (%2)").arg(name, QLatin1String(def->placeholder))};
+            if (value.isEmpty())
+                return {std::nullopt, QStringLiteral("--%1 needs a value (%2)").arg(name, QLatin1String(def->placeholder))};
+            break;
+        case Value::Optional:
+            if (inlineValue)
+                value = *inlineValue;
+            else if (i + 1 < arguments.size() && !arguments.at(i + 1).startsWith(QLatin1Char('-')))
+                value = arguments.at(++i);
+            break;
+        }
+        if (const QString error = def->apply(o, value); !error.isEmpty())
+            return {std::nullopt, error};
+        lanAsked = lanAsked || name == QLatin1String("lan");
+        usbAsked = usbAsked || name == QLatin1String("usb");
+    }
+    if (lanAsked || usbAsked) {
+        o.lan = lanAsked;
+        o.usb = usbAsked;
+    }
+    return {o, {}};
+}
+
+QStringList simOptionNames()
+{
+    QStringList names;
+    for (const OptionDef &d : options())
+        names << QStringLiteral("--") + QLatin1String(d.name);
+    return names;
+}
+
+QString simHelpText()
+{
+    QString text = QStringLiteral(
+        "Usage: tarvil-sim [--lan [ADDR[:PORT]]] [--usb] [--image FILE] [fault options]\n"
+        "\n"
+        "Plays the transceiver for the configuration tool: over UDP on a loopback address and over USB on a\n"
+        "pseudo-terminal. Point the tool's LAN address at the simulator's address (127.0.0.2), or type the\n"
+        "printed device path into the tool's port chooser. Runs until Ctrl+C.\n");
+    const int column = 26;
+    const int width = 100;
+    for (const OptionDef &d : options()) {
+        if (*d.group)
+            text += QLatin1Char('\n') + QLatin1String(d.group) + QStringLiteral(":\n");
+        QString head = QStringLiteral("  --") + QLatin1String(d.name);
+        if (d.value == Value::Required)
+            head += QLatin1Char(' ') + QLatin1String(d.placeholder);
+        else if (d.value == Value::Optional)
+            head += QStringLiteral(" [") + QLatin1String(d.placeholder) + QLatin1Char(']');
+        if (QLatin1String(d.name) == QLatin1String("help"))
+            head = QStringLiteral("  -h, --help");
+        // Wrap the description at word boundaries under its column.
+        const QStringList words = QString::fromUtf8(d.help).split(QLatin1Char(' '));
+        QString line = head.size() < column - 1 ? head.leftJustified(column, QLatin1Char(' ')) : head + QLatin1Char('\n') + QString(column, QLatin1Char(' '));
+        int lineLength = line.size() - int(line.lastIndexOf(QLatin1Char('\n')) + 1);
+        bool first = true;
+        for (const QString &word : words) {
+            if (!first && lineLength + 1 + word.size() > width) {
+                line += QLatin1Char('\n') + QString(column, QLatin1Char(' '));
+                lineLength = column;
+                first = true;
+            }
+            if (!first) {
+                line += QLatin1Char(' ');
+                ++lineLength;
+            }
+            line += word;
+            lineLength += int(word.size());
+            first = false;
+        }
+        text += line + QLatin1Char('\n');
+    }
+    return text;
+}
+
+} // namespace tarvil::sim

@@ -1,0 +1,281 @@
+#include "UsbSimulator.h"
+
+#include "SampleImage.h"
+
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace tarvil::sim {
+
+namespace {
+
+QString systemError(const char *what)
+{
+    return QStringLiteral("%1: %2").arg(QLatin1String(what), QString::fromLocal8Bit(std::strerror(errno)));
+}
+
+QString hexByte(int byte) { return QStringLiteral("%1").arg(byte, 2, 16, QLatin1Char('0')).toUpper(); }
+
+} // namespace
+
+UsbSimulator::UsbSimulator(QObject *parent)
+    : QObject(parent)
+    , image_(sampleImage())
+    , perAddress_(kImageBytes, 0)
+    , streamSeen_(kImageBytes, false)
+{
+    qRegisterMetaType<tarvil::sim::UsbFrame>();
+    clock_.start();
+    setFaults({});
+}
+
+UsbSimulator::~UsbSimulator()
+{
+    const QSignalBlocker quiet(this);
+    close();
+}
+
+bool UsbSimulator::open()
+{
+    close();
+    error_.clear();
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0) {
+        error_ = systemError("posix_openpt");
+        return false;
+    }
+    const char *name = nullptr;
+    if (::grantpt(master) != 0 || ::unlockpt(master) != 0 || (name = ::ptsname(master)) == nullptr) {
+        error_ = systemError("pseudo-terminal set-up");
+        ::close(master);
+        return false;
+    }
+    const QString path = QString::fromLocal8Bit(name);
+    const int slave = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (slave < 0) {
+        error_ = systemError("open slave");
+        ::close(master);
+        return false;
+    }
+    // Raw both ways: CRC bytes may be anything, 0x0D, 0x11 and 0x13 included,
+    // and nothing may be echoed back to the tool.
+    termios tio{};
+    if (::tcgetattr(slave, &tio) == 0) {
+        ::cfmakeraw(&tio);
+        tio.c_cc[VMIN] = 1;
+        tio.c_cc[VTIME] = 0;
+        ::cfsetispeed(&tio, B115200);
+        ::cfsetospeed(&tio, B115200);
+        ::tcsetattr(slave, TCSANOW, &tio);
+    }
+    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+    master_ = master;
+    slave_ = slave;
+    path_ = path;
+    stopped_ = false;
+    parser_.reset();
+    notifier_ = new QSocketNotifier(qintptr(master_), QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, &UsbSimulator::onReadable);
+    return true;
+}
+
+void UsbSimulator::close()
+{
+    if (master_ < 0)
+        return;
+    notifier_->setEnabled(false);
+    // This may run inside the notifier's own slot: let the event loop free it.
+    notifier_->deleteLater();
+    notifier_ = nullptr;
+    ::close(master_);
+    ::close(slave_);
+    master_ = -1;
+    slave_ = -1;
+    emit closed();
+}
+
+void UsbSimulator::setFaults(const UsbFaults &faults)
+{
+    faults_ = faults;
+    dropper_.reset(faults_.dropFirst, faults_.dropEvery, faults_.dropReplies);
+    random_.seed(faults_.seed);
+    stopped_ = false;
+}
+
+bool UsbSimulator::setImage(const QByteArray &image)
+{
+    if (image.size() != kImageBytes)
+        return false;
+    image_ = image;
+    return true;
+}
+
+int UsbSimulator::packetsAt(int address) const
+{
+    return address >= 0 && address < kImageBytes ? perAddress_[size_t(address)] : 0;
+}
+
+void UsbSimulator::clearLog()
+{
+    frames_.clear();
+    polls_ = 0;
+    dataPackets_ = 0;
+    writesCompleted_ = 0;
+    std::fill(perAddress_.begin(), perAddress_.end(), 0);
+    resetStream();
+    setFaults(faults_);
+}
+
+void UsbSimulator::resetStream()
+{
+    std::fill(streamSeen_.begin(), streamSeen_.end(), false);
+    streamCount_ = 0;
+}
+
+void UsbSimulator::onReadable()
+{
+    char buffer[4096];
+    while (master_ >= 0) {
+        const ssize_t n = ::read(master_, buffer, sizeof buffer);
+        if (n <= 0)
+            break; // EAGAIN: all read; the held slave keeps EIO away
+        parser_.feed(buffer, n);
+        while (master_ >= 0) {
+            const auto frame = parser_.next();
+            if (!frame)
+                break;
+            handleFrame(*frame);
+        }
+    }
+}
+
+void UsbSimulator::handleFrame(const Frame &frame)
+{
+    UsbFrame entry;
+    entry.kind = frame.kind;
+    entry.address = frame.address;
+    entry.data = frame.data;
+    entry.elapsedNs = now();
+
+    if (frame.kind == FrameKind::Poll) {
+        entry.index = polls_++;
+        resetStream();
+        if (!faults_.silent && !stopped_)
+            answer(entry, kAck, ReplySelector::Poll);
+        finish(entry);
+        return;
+    }
+    if (frame.kind == FrameKind::Command) {
+        finish(entry);
+        return;
+    }
+
+    entry.index = dataPackets_++;
+    // Drawn for every packet, so that the same seed picks the same packets
+    // whatever the other faults do.
+    const bool randomNak = faults_.nakRate > 0.0 && random_.generateDouble() < faults_.nakRate;
+    if (faults_.closeAfter >= 0 && entry.index >= faults_.closeAfter) {
+        finish(entry);
+        close();
+        return;
+    }
+    if (faults_.stopAfter >= 0 && entry.index >= faults_.stopAfter)
+        stopped_ = true;
+    if (faults_.silent || stopped_) {
+        finish(entry);
+        return;
+    }
+
+    std::uint8_t byte = kAck;
+    if (entry.index == faults_.fatalAt)
+        byte = kFatal;
+    else if (entry.index == faults_.memoryFailureAt)
+        byte = kMemoryFailure;
+    else if (randomNak || faults_.nakPackets.contains(entry.index) || frame.address >= kImageBytes)
+        byte = kNak; // an address outside the image is refused as well
+
+    bool completed = false;
+    if (byte == kAck) {
+        const size_t a = frame.address;
+        image_[qsizetype(a)] = char(frame.data);
+        ++perAddress_[a];
+        entry.stored = true;
+        if (!streamSeen_[a]) {
+            streamSeen_[a] = true;
+            if (++streamCount_ == kImageBytes) {
+                completed = true;
+                resetStream();
+            }
+        }
+    }
+    answer(entry, byte, ReplySelector::Packet);
+    finish(entry);
+    if (completed) {
+        ++writesCompleted_;
+        if (logging_)
+            emit logLine(QStringLiteral("USB write complete: every address of the image stored"));
+        emit writeCompleted();
+    }
+}
+
+void UsbSimulator::answer(UsbFrame &entry, std::uint8_t byte, ReplySelector::Kind kind)
+{
+    entry.reply = byte;
+    if (dropper_.drop(kind, entry.index)) {
+        entry.replyLost = true;
+        return;
+    }
+    if (faults_.delay.count() > 0)
+        QTimer::singleShot(faults_.delay, this, [this, byte] { writeByte(byte); });
+    else
+        writeByte(byte);
+}
+
+void UsbSimulator::writeByte(std::uint8_t byte)
+{
+    if (master_ < 0)
+        return;
+    // A full queue means nobody reads the slave: the byte is lost, as on a
+    // line with no one listening.
+    (void)!::write(master_, &byte, 1);
+}
+
+void UsbSimulator::finish(const UsbFrame &entry)
+{
+    if (logging_) {
+        const QString reply = entry.reply < 0 ? QStringLiteral("(no reply)")
+                                              : hexByte(entry.reply) + (entry.replyLost ? QStringLiteral(" (lost)") : QString());
+        if (entry.kind == FrameKind::Poll && entry.reply == kAck && !entry.replyLost) {
+            // Polls and acknowledgements alternate without pause: one line
+            // for a run of them.
+            if (quietPolls_++ == 0)
+                emit logLine(QStringLiteral("USB poll -> 01 (the polls that follow are counted, not shown)"));
+        } else {
+            if (quietPolls_ > 1)
+                emit logLine(QStringLiteral("USB %1 polls answered").arg(quietPolls_));
+            quietPolls_ = 0;
+            if (entry.kind == FrameKind::Data)
+                emit logLine(QStringLiteral("USB packet %1: address %2 = %3 -> %4")
+                                 .arg(entry.index)
+                                 .arg(entry.address)
+                                 .arg(hexByte(entry.data), reply));
+            else if (entry.kind == FrameKind::Poll)
+                emit logLine(QStringLiteral("USB poll -> %1").arg(reply));
+            else
+                emit logLine(QStringLiteral("USB unknown command frame %1 %2 %3 -> (ignored)")
+                                 .arg(hexByte(entry.address & 0xFF), hexByte(entry.address >> 8), hexByte(entry.data)));
+        }
+    }
+    if (recordFrames_)
+        frames_.append(entry);
+    emit frameReceived(entry);
+}
+
+} // namespace tarvil::sim
