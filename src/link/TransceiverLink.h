@@ -4,6 +4,8 @@
 #include "link/LinkState.h"
 #include "link/LinkView.h"
 #include "link/Packets.h"
+#include "link/SerialPort.h"
+#include "link/UdpEndpoint.h"
 #include "model/ConfigImage.h"
 
 #include <QByteArray>
@@ -19,9 +21,6 @@ class QEventLoop;
 class QTimer;
 
 namespace tarvil {
-
-class SerialPort;
-class UdpEndpoint;
 
 // Where a save sends the packets of its build instead of the transceiver.
 struct SaveTarget {
