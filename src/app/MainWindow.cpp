@@ -4,6 +4,8 @@
 #include "app/ObjectPanel.h"
 #include "app/QtDialogs.h"
 #include "app/RadioGroup.h"
+#include "files/ConfigFile.h"
+#include "model/ObjectTable.h"
 #include "link/TransceiverLink.h"
 
 #include <QAction>
@@ -470,8 +472,67 @@ void TA_Form::LanClick() { link_->LanClick(); }
 void TA_Form::WrBtnClick() { link_->WrBtnClick(); }
 void TA_Form::ItemWrClick() { WrBtnClick(); }
 void TA_Form::ItemReadClick() { link_->ItemReadClick(); }
-void TA_Form::ItemLoadClick() {}
-void TA_Form::ItemSaveClick() {}
+namespace {
+
+const QString kFileFilter = QStringLiteral("Файлы трансивера \"Тарвил-QZT\"|*.tvc|Все файлы|*.*");
+const QString kFileSuffix = QStringLiteral("tvc");
+const QString kLoadCaption = QStringLiteral("Загрузка конфигурации");
+
+} // namespace
+
+void TA_Form::ItemSaveClick()
+{
+    const QString serial = EditMAC_->text();
+    if (serial.isEmpty()) {
+        showMessage({QStringLiteral("Не определен заводской номер"), QStringLiteral("Конфигурирование"),
+                     MsgIcon::Error, MsgButtons::Ok, false});
+        return;
+    }
+    const auto path = dialogs_->saveFileName(
+        {QStringLiteral("Сохранить конфигурацию"), serial, kFileFilter, kFileSuffix});
+    if (!path || path->isEmpty())
+        return;
+    // The file is written only once the checks have passed and the packets
+    // are built; a refused check leaves any file of that name as it was.
+    SaveTarget target{[this, file = *path](const PacketList &packets) {
+        QString reason;
+        if (!saveConfigFile(file, packets, &reason)) {
+            showMessage({QStringLiteral("Не удалось сохранить конфигурацию в файл \"%1\": %2").arg(file, reason),
+                         QStringLiteral("Конфигурирование"), MsgIcon::Error, MsgButtons::Ok, false});
+        }
+    }};
+    link_->WrBtnClick(&target);
+}
+
+void TA_Form::ItemLoadClick()
+{
+    clearObjectCount();
+    const auto path = dialogs_->openFileName({QStringLiteral("Загрузить конфигурацию"), QString(), kFileFilter,
+                                              kFileSuffix});
+    if (!path || path->isEmpty())
+        return;
+    const LoadResult result = loadConfigFile(*path);
+    if (result.status == LoadStatus::BadFormat) {
+        showMessage({QStringLiteral("Формат файла не соответствует типу устройства!"), kLoadCaption,
+                     MsgIcon::Warning, MsgButtons::YesNo, false});
+        return;
+    }
+    if (result.status == LoadStatus::Truncated) {
+        // Nothing of a file that ends inside a field is applied: the window,
+        // the table and the image keep what they held.
+        showMessage({QStringLiteral("Возникла фатальная ошибка. Часть данных не загружена."), kLoadCaption,
+                     MsgIcon::Error, MsgButtons::Ok, false});
+        objectPanel_->table().ShowObjectCount();
+        return;
+    }
+    const LoadedConfig &loaded = result.config;
+    applyCommonSettings(loaded.mergedInto(commonSettings()));
+    if (loaded.ownIp)
+        link_->setTransceiverAddress(*loaded.ownIp);
+    if (loaded.records)
+        std::copy(loaded.records->cbegin(), loaded.records->cend(), reinterpret_cast<char *>(link_->image().data()));
+    rebuildObjectTable();
+}
 
 // ---- LinkView ----
 

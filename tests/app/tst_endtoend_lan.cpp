@@ -1,0 +1,230 @@
+// The tool against the project's transceiver simulator over UDP on loopback,
+// driven through the real main window as an installer would.
+#include "support/FakeLinkView.h"
+#include "support/ToolRig.h"
+
+#include "app/ObjectPanel.h"
+#include "link/TransceiverLink.h"
+#include "model/ObjectTable.h"
+#include "model/PanelTypeCatalogue.h"
+
+#include "SampleImage.h"
+
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+using namespace tarvil;
+using namespace tarvil::test;
+
+namespace {
+
+QList<sim::Request> kinds(const sim::LanSimulator &sim)
+{
+    QList<sim::Request> out;
+    for (const auto &d : sim.received())
+        if (d.kind != sim::Request::Config || (!out.isEmpty() && out.last() == sim::Request::Fpde))
+            out << d.kind;
+    return out;
+}
+
+} // namespace
+
+class EndToEndLanTest : public QObject {
+    Q_OBJECT
+private slots:
+    void connect_showsTheLinkUp_andALateAnswerStillUnlocks()
+    {
+        ToolRig rig;
+        QVERIFY(rig.connectLan());
+        QCOMPARE(rig.window->windowTitle(),
+                 QStringLiteral("Трансивер ЛТКЗ \"Тарвил-QZT\" (версия 31.00.13)      Канал LAN IP: 127.0.0.2"));
+        QVERIFY(rig.window->statusText().isEmpty());
+        QVERIFY(rig.find<QPushButton>("WrBtn")->isVisible());
+        QVERIFY(rig.find<QProgressBar>("Gauge")->isVisible());
+    }
+
+    void connect_toNobody_timesOutOffline()
+    {
+        ToolRig rig;
+        rig.dialogs.texts.enqueue(QStringLiteral("127.0.0.9")); // no transceiver there
+        rig.action("Lan")->trigger();
+        QCOMPARE(rig.window->statusText(), QStringLiteral("Нет связи с 127.0.0.9"));
+        QVERIFY(rig.window->windowTitle().endsWith(QStringLiteral("      Автономный режим")));
+        QVERIFY(!rig.action("ItemWr")->isEnabled());
+        QVERIFY(rig.action("ItemLoad")->isEnabled() && rig.action("ItemLink")->isEnabled());
+    }
+
+    void write_theTransceiverHoldsTheBuiltImageByteForByte()
+    {
+        ToolRig rig;
+        QVERIFY(rig.connectLan());
+        CommonSettings s = validSettings();
+        rig.typeSettings(s);
+        rig.addRows(sampleRows(300));
+        rig.action("ItemWr")->trigger();
+
+        QCOMPARE(rig.lan.writesCompleted(), 1);
+        QCOMPARE(rig.lan.image(), rig.builtImage());
+        QList<sim::Request> expected{sim::Request::Datf};
+        for (int n = 0; n < 60; ++n)
+            expected << sim::Request::WriteBlock;
+        expected << sim::Request::WriteCommon;
+        expected << sim::Request::Fpde << sim::Request::Config;
+        QCOMPARE(kinds(rig.lan), expected);
+        QCOMPARE(rig.dialogs.messages.size(), 1);
+        QCOMPARE(rig.dialogs.messages.at(0).text, QStringLiteral("Запись конфигурации трансивера № 12345 выполнена"));
+
+        // The image holds the table in object-number order.
+        ConfigImage written;
+        std::memcpy(written.data(), rig.lan.image().constData(), kImageSize);
+        const QList<ObjectRow> records = written.decodeObjects();
+        QCOMPARE(records.size(), 300);
+        QCOMPARE(records.first().Obj, QStringLiteral("0001"));
+        QCOMPARE(records.last().Obj, QStringLiteral("012C"));
+        QCOMPARE(written.decodeCommon().serial, QStringLiteral("12345"));
+        QVERIFY(rig.action("ItemRead")->isEnabled());
+    }
+
+    void write_commandsAndUploadButtonGiveTheSameImage()
+    {
+        ToolRig rig;
+        QVERIFY(rig.connectLan());
+        rig.typeSettings(validSettings());
+        rig.addRows(sampleRows(3));
+        rig.find<QLineEdit>("ServerIPEdit")->setText(QStringLiteral("198.51.100.77"));
+        rig.action("ItemWr")->trigger();
+        const QByteArray viaMenu = rig.lan.image();
+        rig.lan.setImage(QByteArray(kImageSize, '\0'));
+        QTest::mouseClick(rig.find<QPushButton>("StartUploadBtn"), Qt::LeftButton);
+        QCOMPARE(rig.lan.writesCompleted(), 2);
+        QCOMPARE(rig.lan.image(), viaMenu);
+        // The update server's address never reaches the transceiver.
+        for (const auto &d : rig.lan.received())
+            QVERIFY(!d.data.contains(QByteArray::fromHex("C633644D")));
+    }
+
+    void read_fillsTheFieldsAndTheTableFromTheTransceiver()
+    {
+        ToolRig rig;
+        QVERIFY(rig.connectLan());
+        ConfigImage source;
+        CommonSettings s = validSettings();
+        s.serial = QStringLiteral("4294967295");
+        s.dhcp = 1;
+        QList<ObjectRow> rows = sampleRows(300);
+        for (int i = 0; i < rows.size(); ++i)
+            rows[i].TypeId = std::int16_t(i % 12); // the sample catalogue names 0..9
+        QVERIFY(source.build(s, rows));
+        rig.lan.setImage(QByteArray(reinterpret_cast<const char *>(source.data()), kImageSize));
+        rig.action("ItemRead")->trigger();
+
+        QCOMPARE(rig.dialogs.messages.value(0).text,
+                 QStringLiteral("Чтение конфигурации трансивера № 4294967295 выполнено."));
+        QCOMPARE(rig.window->commonSettings(), source.decodeCommon());
+        QVERIFY(!rig.find<QWidget>("LocLAN")->isVisible());
+        const QList<ObjectRow> table = rig.window->objectRows();
+        QCOMPARE(table.size(), 300);
+        const PanelTypeCatalogue &catalogue = rig.window->objectPanel().catalogue();
+        for (const ObjectRow &r : table) {
+            QCOMPARE(r.N_PPK, catalogue.FindPanelTypeName(r.TypeId));
+            if (r.TypeId >= 10)
+                QCOMPARE(r.N_PPK, QStringLiteral("Тип ППК не определен"));
+        }
+        QCOMPARE(table.first().Obj, QStringLiteral("0001"));
+        QCOMPARE(rig.find<QWidget>("ObjCountLbl")->property("text").toString(),
+                 QStringLiteral("Количество объектов 300"));
+        QTRY_COMPARE(rig.lan.readsCompleted(), 1); // the last acknowledgement is on its way
+        QVERIFY(rig.action("ItemWr")->isEnabled());
+    }
+
+    void read_aRepeatedBlockIsStoredOnce()
+    {
+        ToolRig rig;
+        QVERIFY(rig.connectLan());
+        sim::LanFaults faults;
+        faults.duplicateReadBlock = 7;
+        faults.alterDuplicate = true; // a stored repeat would show other bytes
+        QVERIFY(rig.lan.setFaults(faults));
+        const QByteArray image = sim::sampleImage();
+        rig.lan.setImage(image);
+        rig.action("ItemRead")->trigger();
+        QCOMPARE(rig.dialogs.messages.size(), 1);
+        QCOMPARE(rig.dialogs.messages.at(0).icon, MsgIcon::Information);
+        QCOMPARE(rig.builtImage(), image);
+    }
+
+    void failures_endWithTheirMessageAndTheCommandsBack_data()
+    {
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<bool>("read");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("write, silent") << 0 << false << "Трансивер не отвечает";
+        QTest::newRow("write, failure reply") << 1 << false << "Ошибка при записи конфигурации";
+        QTest::newRow("write, a block's answer lost for good") << 2 << false << "Трансивер не отвечает ";
+        QTest::newRow("read, silent") << 0 << true << "Ошибка при чтение конфигурации.";
+        QTest::newRow("read, lost block") << 3 << true << "Ошибка при чтение конфигурации.";
+        QTest::newRow("read, end before the common block") << 4 << true << "Ошибка при чтение конфигурации.";
+        QTest::newRow("read, replies from another address") << 5 << true << "Ошибка при чтение конфигурации.";
+    }
+    void failures_endWithTheirMessageAndTheCommandsBack()
+    {
+        QFETCH(int, fault);
+        QFETCH(bool, read);
+        QFETCH(QString, message);
+        ToolRig rig(silentTimings());
+        QVERIFY(rig.connectLan());
+        rig.typeSettings(validSettings());
+        sim::LanFaults f;
+        switch (fault) {
+        case 0: f.silent = true; break;
+        case 1: f.failWrite = true; break;
+        case 2: f.dropReplies = {sim::ReplySelector{sim::ReplySelector::Block, 12, 0}}; break;
+        case 3: f.stopReadAfter = 20; break;
+        case 4: f.earlyEnd = sim::EarlyEnd::ThenStop; break;
+        case 5: f.otherMode = sim::OtherAddressMode::Instead; break;
+        }
+        QVERIFY(rig.lan.setFaults(f));
+        rig.action(read ? "ItemRead" : "ItemWr")->trigger();
+
+        QCOMPARE(rig.dialogs.messages.size(), 1);
+        QCOMPARE(rig.dialogs.messages.at(0).text, message);
+        QVERIFY(rig.action("ItemRead")->isEnabled() && rig.action("ItemWr")->isEnabled());
+        QVERIFY(rig.find<QPushButton>("WrBtn")->isVisible());
+        QCOMPARE(rig.window->link().vars().State, std::int32_t(lsIdle));
+        if (fault == 0 && !read) {
+            int datf = 0;
+            for (const auto &d : rig.lan.received())
+                datf += d.kind == sim::Request::Datf;
+            QCOMPARE(datf, 7);
+        }
+        if (read) {
+            QVERIFY(rig.window->objectRows().isEmpty());
+            QVERIFY(rig.find<QLineEdit>("EditMAC")->text().isEmpty());
+        } else if (fault != 1) {
+            QCOMPARE(rig.lan.writesCompleted(), 0);
+        }
+    }
+
+    void closingDuringAWrite_endsItWithoutAMessage()
+    {
+        ToolRig rig(silentTimings());
+        QVERIFY(rig.connectLan());
+        rig.typeSettings(validSettings());
+        sim::LanFaults f;
+        f.silent = true;
+        QVERIFY(rig.lan.setFaults(f));
+        rig.dialogs.answers.enqueue(MsgAnswer::Yes);
+        QTimer::singleShot(5, rig.window.get(), [&] { rig.window->close(); });
+        rig.action("ItemWr")->trigger();
+        QCOMPARE(rig.dialogs.messages.size(), 1);
+        QCOMPARE(rig.dialogs.messages.at(0).text, QStringLiteral("Завершить работу приложения?"));
+        QVERIFY(rig.window->link().vars().StopFlag);
+        QVERIFY(!rig.window->isVisible());
+    }
+};
+
+QTEST_MAIN(EndToEndLanTest)
+#include "tst_endtoend_lan.moc"

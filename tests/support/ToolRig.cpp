@@ -1,0 +1,145 @@
+#include "ToolRig.h"
+
+#include "TestEnv.h"
+
+#include "app/ObjectPanel.h"
+#include "app/RadioGroup.h"
+#include "link/TransceiverLink.h"
+#include "model/ObjectTable.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTest>
+
+namespace tarvil::test {
+
+LinkTimings answeringTimings()
+{
+    LinkTimings t;
+    t.waitAck = Millis(3000);
+    t.waitBlock = Millis(3000);
+    t.keepAlive = Millis(20);
+    t.pumpStep = Millis(2);
+    t.serialTick = Millis(55);
+    t.usbWriteTimeout = Millis(5000);
+    return t;
+}
+
+LinkTimings silentTimings()
+{
+    LinkTimings t = answeringTimings();
+    t.waitAck = Millis(25);
+    t.waitBlock = Millis(25);
+    t.usbWriteTimeout = Millis(100);
+    return t;
+}
+
+ToolRig::ToolRig(const LinkTimings &timings) : port(udpPort())
+{
+    // The tool reads CentralType.txt from its working folder.
+    QFile::copy(dataDir() + QStringLiteral("/CentralType.txt"), folder.filePath(QStringLiteral("CentralType.txt")));
+    QDir::setCurrent(folder.path());
+    LinkConfig config;
+    config.timings = timings;
+    config.localPort = port;
+    config.remotePort = port;
+    window = std::make_unique<TA_Form>(&dialogs, config);
+    window->show();
+    QTest::qWaitForWindowExposed(window.get());
+}
+
+ToolRig::~ToolRig()
+{
+    window.reset();
+    QDir::setCurrent(QDir::tempPath());
+}
+
+QAction *ToolRig::action(const char *name) const { return find<QAction>(name); }
+
+bool ToolRig::connectLan()
+{
+    if (!lan.isRunning() && !lan.start(QHostAddress(QStringLiteral("127.0.0.2")), port))
+        return false;
+    dialogs.texts.enqueue(QStringLiteral("127.0.0.2"));
+    action("Lan")->trigger();
+    return window->link().vars().State == lsIdle && action("ItemRead")->isEnabled();
+}
+
+bool ToolRig::connectUsb()
+{
+    if (!usb.isOpen() && !usb.open())
+        return false;
+    dialogs.ports.enqueue(usb.devicePath());
+    action("USB1")->trigger();
+    return QTest::qWaitFor([this] { return window->link().usbConnected(); }, 10000);
+}
+
+void ToolRig::typeSettings(const CommonSettings &s)
+{
+    auto type = [this](const char *name, const QString &text) {
+        auto *edit = find<QLineEdit>(name);
+        edit->clear();
+        QTest::keyClicks(edit, text);
+    };
+    // The local-address panel shows with DHCP off.
+    QTest::mouseClick(find<RadioGroup>("DHCP_OnOff")->button(s.dhcp), Qt::LeftButton);
+    type("EditMAC", s.serial);
+    type("EditIP1_PCN", s.masterIp);
+    type("DHCP_IP", s.ownIp);
+    type("EditPort_Loc", s.ownPort);
+    type("Shl_IP", s.gatewayIp);
+    type("EditAPN", s.apn);
+    find<QLineEdit>("EditPort1_PCN")->setText(s.masterPort); // read-only
+    QTest::mouseClick(find<RadioGroup>("FrmtRadioGroup")->button(s.format), Qt::LeftButton);
+    auto *baud = find<QComboBox>("BaudBox");
+    baud->setCurrentIndex(baud->findText(s.baud));
+    find<QSpinBox>("PeriodHB")->setValue(int(s.periodHB));
+}
+
+void ToolRig::addRows(const QList<ObjectRow> &rows)
+{
+    ObjectTable &table = window->objectPanel().table();
+    for (const ObjectRow &r : rows) {
+        table.insert();
+        table.setFieldText(ObjectField::Obj, r.Obj);
+        table.setFieldText(ObjectField::Account, r.Account);
+        table.setFieldText(ObjectField::P1, r.P1);
+        table.setFieldText(ObjectField::P2, r.P2);
+        table.setFieldText(ObjectField::WaitTest, QString::number(r.WaitTest));
+        table.post();
+    }
+}
+
+QByteArray ToolRig::builtImage() const
+{
+    return QByteArray(reinterpret_cast<const char *>(window->link().image().data()), kImageSize);
+}
+
+int ToolRig::messageCount(const QString &text) const
+{
+    int n = 0;
+    for (const UserMessage &m : dialogs.messages)
+        n += m.text == text;
+    return n;
+}
+
+QList<ObjectRow> sampleRows(int count)
+{
+    QList<ObjectRow> rows;
+    for (int i = 0; i < count; ++i) {
+        ObjectRow r;
+        r.Obj = QStringLiteral("%1").arg(count - i, 4, 16, QLatin1Char('0')).toUpper();
+        r.Account = QStringLiteral("%1").arg(i, 4, 16, QLatin1Char('0')).toUpper();
+        r.P1 = QStringLiteral("+7%1").arg(9100000000LL + i);
+        r.P2 = QStringLiteral("%1").arg(80000 + i);
+        r.WaitTest = 1 + i;
+        rows << r;
+    }
+    return rows;
+}
+
+} // namespace tarvil::test
