@@ -201,6 +201,10 @@ QWidget *TA_Form::buildLeftPanel()
     bottom->setSpacing(8);
     Gauge_ = new QProgressBar(panel);
     Gauge_->setObjectName(QStringLiteral("Gauge"));
+    gaugeRepaint_ = new QTimer(this);
+    gaugeRepaint_->setSingleShot(true);
+    gaugeRepaint_->setInterval(40);
+    connect(gaugeRepaint_, &QTimer::timeout, Gauge_, [this] { Gauge_->setUpdatesEnabled(true); });
     Gauge_->setRange(0, 100);
     Gauge_->setValue(0);
     Gauge_->setTextVisible(false);
@@ -566,7 +570,16 @@ void TA_Form::releaseWrBtn()
 
 void TA_Form::setGaugeVisible(bool visible) { Gauge_->setVisible(visible); }
 
-void TA_Form::setGauge(int percent) { Gauge_->setValue(std::clamp(percent, 0, 100)); }
+void TA_Form::setGauge(int percent)
+{
+    // QProgressBar repaints at once on every new value, and a transfer moves
+    // it between two replies. The value is set now; the picture follows at
+    // most every 40 ms, which the eye cannot tell from every block.
+    Gauge_->setUpdatesEnabled(false);
+    Gauge_->setValue(std::clamp(percent, 0, 100));
+    if (!gaugeRepaint_->isActive())
+        gaugeRepaint_->start();
+}
 
 MsgAnswer TA_Form::showMessage(const UserMessage &message) { return dialogs_->message(message); }
 

@@ -18,6 +18,7 @@ class QProgressBar;
 class QPushButton;
 class QSpinBox;
 class QStatusBar;
+class QTimer;
 class QWidget;
 
 namespace tarvil {
@@ -130,6 +131,7 @@ private:
     // Left-hand panel and status line
     ObjectPanel *objectPanel_ = nullptr;
     QProgressBar *Gauge_ = nullptr;
+    QTimer *gaugeRepaint_ = nullptr;
     QPushButton *WrBtn_ = nullptr;
     QStatusBar *SB_ = nullptr;
     QLabel *statusLabel_ = nullptr;

@@ -82,8 +82,12 @@ int QtSerialPort::readByte()
 
 void QtSerialPort::write(const QByteArray &bytes)
 {
-    if (port_->isOpen())
+    if (port_->isOpen()) {
         port_->write(bytes);
+        // Out at once rather than on the next turn of the event loop: the
+        // transceiver answers each packet before it gets the next.
+        port_->flush();
+    }
 }
 
 int QtSerialPort::outputFree() const

@@ -133,14 +133,11 @@ void TransceiverLink::PumpWait(int n)
 {
     if (vars_.StopFlag || n < 0)
         return;
-    QCoreApplication::processEvents();
-    if (vars_.StopFlag)
-        return;
-    const std::int32_t stateBefore = vars_.State;
     if (pumps_.size() > 64)
         return; // never nest without bound
-    // Sleep in a local loop until the deadline, a change of LinkState or
-    // StopFlag: no spinning, and the wait ends as soon as the reply has come.
+    // Sleep in a local loop, which handles every pending event, until the
+    // deadline or a change of LinkState or StopFlag: no spinning, and the
+    // wait ends as soon as the reply has come.
     QEventLoop loop;
     QTimer deadline;
     deadline.setSingleShot(true);
@@ -148,8 +145,7 @@ void TransceiverLink::PumpWait(int n)
     connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
     deadline.start(config_.timings.pumpStep * (n + 1));
     pumps_.append(&loop);
-    if (vars_.State == stateBefore && !vars_.StopFlag)
-        loop.exec();
+    loop.exec();
     pumps_.removeOne(&loop);
 }
 

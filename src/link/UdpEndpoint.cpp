@@ -69,17 +69,15 @@ void QtUdpEndpoint::drain()
         if (pending_.size() < kMaxQueued)
             pending_.append({d.data(), dottedText(d.senderAddress()), std::uint16_t(d.senderPort())});
     }
-    if (!pending_.isEmpty() && !dispatchQueued_) {
-        dispatchQueued_ = true;
-        QMetaObject::invokeMethod(this, &QtUdpEndpoint::dispatch, Qt::QueuedConnection);
-    }
+    dispatch();
 }
 
 void QtUdpEndpoint::dispatch()
 {
-    dispatchQueued_ = false;
-    // A receiver may run a nested event loop; datagrams that arrive meanwhile
-    // join the same queue and are handed on in arrival order.
+    // Everything waiting has been read before the first receiver runs, so a
+    // receiver that opens a modal box leaves nothing unread behind it. A
+    // nested dispatch (from a box's loop) carries on with the same queue, in
+    // arrival order.
     while (!pending_.isEmpty()) {
         const Pending p = pending_.takeFirst();
         emit datagramReceived(p.data, p.from, p.port);

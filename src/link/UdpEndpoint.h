@@ -13,8 +13,7 @@ namespace tarvil {
 
 // The UDP endpoint of the LAN link: bound on every local IPv4 address, sends
 // to one remote host. Every datagram that arrives is handed on as
-// datagramReceived() from a queued call, never from inside the socket's own
-// notification, so a receiver may open a modal box without stalling reception.
+// datagramReceived(), after all datagrams waiting have been read.
 class UdpEndpoint : public QObject {
     Q_OBJECT
 public:
@@ -58,7 +57,6 @@ private:
     QString remoteText_;
     std::uint16_t remotePort_ = 9999;
     QList<Pending> pending_;
-    bool dispatchQueued_ = false;
 };
 
 } // namespace tarvil

@@ -1,0 +1,332 @@
+// make bench: the tool's LAN write, LAN read and USB write against the
+// project's simulator, each beside a baseline measured in the same run (a
+// minimal client doing the same exchanges), the build, save and load times,
+// and the CPU the tool spends while it waits.
+#include "app/Dialogs.h"
+#include "app/MainWindow.h"
+#include "app/ObjectPanel.h"
+#include "files/ConfigFile.h"
+#include "link/TransceiverLink.h"
+#include "model/ObjectTable.h"
+
+#include "LanSimulator.h"
+#include "MinimalClient.h"
+#include "SampleImage.h"
+#include "UsbSimulator.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <functional>
+#include <cstdio>
+#include <vector>
+
+using namespace tarvil;
+
+namespace {
+
+constexpr quint16 kPort = 47311;
+const QHostAddress kSimAddress(QStringLiteral("127.0.0.2"));
+
+// Answers every box with OK or Yes and the prompts from a queue.
+class AutoDialogs : public Dialogs {
+public:
+    QStringList texts;
+    QString port;
+    int messages = 0;
+    MsgAnswer message(const UserMessage &m) override
+    {
+        ++messages;
+        return m.buttons == MsgButtons::YesNo ? MsgAnswer::Yes : MsgAnswer::Ok;
+    }
+    std::optional<QString> inputText(const QString &, const QString &, const QString &) override
+    {
+        if (texts.isEmpty())
+            return std::nullopt;
+        return texts.takeFirst();
+    }
+    std::optional<QString> openFileName(const FileDialogRequest &) override { return std::nullopt; }
+    std::optional<QString> saveFileName(const FileDialogRequest &) override { return std::nullopt; }
+    std::optional<QString> choosePort(const PortChoiceRequest &) override { return port; }
+};
+
+double cpuSeconds()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// Runs a real event loop until `done` holds (QTest::qWaitFor sleeps between
+// its turns and would slow the exchanges it measures).
+bool runUntil(const std::function<bool()> &done, int ms)
+{
+    if (done())
+        return true;
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (done())
+            loop.quit();
+    });
+    check.start(2);
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+    return done();
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+CommonSettings settings()
+{
+    CommonSettings s;
+    s.dhcp = 0;
+    s.masterIp = QStringLiteral("192.168.1.10");
+    s.ownIp = QStringLiteral("192.168.1.221");
+    s.gatewayIp = QStringLiteral("192.168.1.1");
+    s.serial = QStringLiteral("12345");
+    s.masterPort = QStringLiteral("9999");
+    s.ownPort = QStringLiteral("9999");
+    s.apn = QStringLiteral("internet");
+    s.baud = QStringLiteral("9600");
+    return s;
+}
+
+QList<ObjectRow> rows()
+{
+    QList<ObjectRow> out;
+    for (int i = 0; i < kMaxObjects; ++i) {
+        ObjectRow r;
+        r.Obj = QStringLiteral("%1").arg(i + 1, 4, 16, QLatin1Char('0')).toUpper();
+        r.Account = QStringLiteral("%1").arg(i, 4, 10, QLatin1Char('0'));
+        r.P1 = QStringLiteral("+7%1").arg(9100000000LL + i);
+        r.P2 = QStringLiteral("%1").arg(80000 + i);
+        r.WaitTest = i + 1;
+        out << r;
+    }
+    return out;
+}
+
+struct Window {
+    AutoDialogs dialogs;
+    std::unique_ptr<TA_Form> form;
+    Window()
+    {
+        LinkConfig config;
+        config.localPort = kPort;
+        config.remotePort = kPort;
+        form = std::make_unique<TA_Form>(&dialogs, config);
+        form->show();
+        form->applyCommonSettings(settings());
+        ObjectTable &table = form->objectPanel().table();
+        for (const ObjectRow &r : rows()) {
+            table.insert();
+            table.setFieldText(ObjectField::Obj, r.Obj);
+            table.setFieldText(ObjectField::Account, r.Account);
+            table.setFieldText(ObjectField::P1, r.P1);
+            table.setFieldText(ObjectField::P2, r.P2);
+            table.setFieldText(ObjectField::WaitTest, QString::number(r.WaitTest));
+            table.post();
+        }
+    }
+    QAction *action(const char *name) { return form->findChild<QAction *>(QString::fromLatin1(name)); }
+    bool connectLan()
+    {
+        dialogs.texts << kSimAddress.toString();
+        action("Lan")->trigger();
+        return form->link().vars().State == lsIdle;
+    }
+};
+
+bool failed = false;
+
+void report(const char *what, double tool, double baseline, double goal)
+{
+    const double ratio = baseline > 0 ? tool / baseline : 0;
+    const bool ok = ratio <= goal;
+    failed = failed || !ok;
+    std::printf("%-12s tool %9.1f ms   baseline %9.1f ms   ratio %5.2f   (goal <= %.1f)  %s\n", what, tool, baseline,
+                ratio, goal, ok ? "ok" : "MISSED");
+}
+
+void reportTime(const char *what, double ms, double goal)
+{
+    const bool ok = ms < goal;
+    failed = failed || !ok;
+    std::printf("%-28s %8.3f ms   (goal < %.0f ms)  %s\n", what, ms, goal, ok ? "ok" : "MISSED");
+}
+
+void reportCpu(const char *what, double share)
+{
+    const bool ok = share < 0.01;
+    failed = failed || !ok;
+    std::printf("%-40s %6.2f %% of a core   (goal < 1 %%)  %s\n", what, share * 100, ok ? "ok" : "MISSED");
+}
+
+void benchLan(int runs)
+{
+    sim::LanSimulator simulator;
+    if (!simulator.start(kSimAddress, kPort)) {
+        std::printf("LAN: the simulator could not bind %s:%d\n", qPrintable(kSimAddress.toString()), kPort);
+        failed = true;
+        return;
+    }
+    simulator.setLogging(false);
+    Window window;
+    if (!window.connectLan()) {
+        std::printf("LAN: no connection to the simulator\n");
+        failed = true;
+        return;
+    }
+    sim::MinimalClient client(kSimAddress, kPort);
+    std::vector<double> toolWrite, baseWrite, toolRead, baseRead;
+    const QByteArray image = sim::sampleImage();
+    for (int i = 0; i < runs; ++i) {
+        QElapsedTimer t;
+        t.start();
+        window.action("ItemWr")->trigger();
+        toolWrite.push_back(t.nsecsElapsed() / 1e6);
+        const auto b = client.lanWrite(image);
+        baseWrite.push_back(b.elapsed.count() / 1e6);
+
+        t.start();
+        window.action("ItemRead")->trigger();
+        toolRead.push_back(t.nsecsElapsed() / 1e6);
+        const auto r = client.lanRead();
+        baseRead.push_back(r.elapsed.count() / 1e6);
+        if (!b.ok || !r.ok)
+            std::printf("baseline failed: %s %s\n", qPrintable(b.error), qPrintable(r.error));
+    }
+    report("LAN write", median(toolWrite), median(baseWrite), 2.0);
+    report("LAN read", median(toolRead), median(baseRead), 2.0);
+
+    // Connected and idle: only the keep-alive runs.
+    const double cpu0 = cpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    {
+        QEventLoop idle;
+        QTimer::singleShot(3000, &idle, &QEventLoop::quit);
+        idle.exec();
+    }
+    reportCpu("LAN connected and idle", (cpuSeconds() - cpu0) / (wall.nsecsElapsed() / 1e9));
+
+    // A write waiting for a transceiver that has fallen silent.
+    sim::LanFaults silent;
+    silent.silent = true;
+    simulator.setFaults(silent);
+    double share = 0;
+    QTimer::singleShot(0, [&] {
+        const double c0 = cpuSeconds();
+        QElapsedTimer w;
+        w.start();
+        QTimer::singleShot(3000, [&, c0, w] {
+            share = (cpuSeconds() - c0) / (w.nsecsElapsed() / 1e9);
+            window.form->link().shutdown(); // ends the wait
+        });
+    });
+    window.action("ItemWr")->trigger();
+    reportCpu("LAN write waiting for a silent transceiver", share);
+}
+
+void benchUsb(int runs)
+{
+    sim::UsbSimulator simulator;
+    if (!simulator.open()) {
+        std::printf("USB: no pseudo-terminal: %s\n", qPrintable(simulator.errorString()));
+        failed = true;
+        return;
+    }
+    simulator.setRecordFrames(false);
+    const QByteArray image = sim::sampleImage();
+    std::vector<double> baseline, tool;
+    {
+        sim::MinimalClient client(kSimAddress, kPort);
+        for (int i = 0; i < runs; ++i) {
+            const auto r = client.usbWrite(simulator.devicePath(), image);
+            if (!r.ok)
+                std::printf("baseline failed: %s\n", qPrintable(r.error));
+            baseline.push_back(r.elapsed.count() / 1e6);
+        }
+    }
+    Window window;
+    window.dialogs.port = simulator.devicePath();
+    window.action("USB1")->trigger();
+    if (!runUntil([&] { return window.form->link().usbConnected(); }, 5000)) {
+        std::printf("USB: the simulator does not answer\n");
+        failed = true;
+        return;
+    }
+    for (int i = 0; i < runs; ++i) {
+        runUntil([&] { return window.form->link().usbConnected(); }, 5000);
+        const int before = window.dialogs.messages;
+        QElapsedTimer t;
+        t.start();
+        window.action("ItemWr")->trigger();
+        runUntil([&] { return window.dialogs.messages > before; }, 120000);
+        tool.push_back(t.nsecsElapsed() / 1e6);
+    }
+    report("USB write", median(tool), median(baseline), 1.5);
+}
+
+void benchFiles()
+{
+    ConfigImage image;
+    const QList<ObjectRow> table = rows();
+    PacketList packets;
+    QElapsedTimer t;
+    std::vector<double> build, save, load;
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("bench.tvc"));
+    for (int i = 0; i < 30; ++i) {
+        t.start();
+        image.build(settings(), table);
+        packets.buildFrom(image);
+        build.push_back(t.nsecsElapsed() / 1e6);
+        t.start();
+        saveConfigFile(path, packets, nullptr);
+        save.push_back(t.nsecsElapsed() / 1e6);
+        t.start();
+        const LoadResult r = loadConfigFile(path);
+        load.push_back(t.nsecsElapsed() / 1e6);
+        if (r.status != LoadStatus::Ok)
+            failed = true;
+    }
+    reportTime("build image and packets", median(build), 10);
+    reportTime("save a configuration file", median(save), 10);
+    reportTime("load a configuration file", median(load), 10);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    QTemporaryDir folder;
+    QDir::setCurrent(folder.path());
+    const int runs = 15;
+    std::printf("Medians of %d runs; the baseline is a minimal client doing the same exchanges.\n", runs);
+    // TARVIL_BENCH_ONLY=files|lan|usb runs one part (for profiling).
+    const QString only = qEnvironmentVariable("TARVIL_BENCH_ONLY");
+    if (only.isEmpty() || only == QLatin1String("files"))
+        benchFiles();
+    if (only.isEmpty() || only == QLatin1String("lan"))
+        benchLan(runs);
+    if (only.isEmpty() || only == QLatin1String("usb"))
+        benchUsb(runs);
+    std::printf(failed ? "Some goals were missed.\n" : "All goals met.\n");
+    return failed ? 1 : 0;
+}
