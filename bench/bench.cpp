@@ -34,7 +34,7 @@ using namespace tarvil;
 
 namespace {
 
-constexpr quint16 kPort = 47311;
+constexpr quint16 kPort = 29311; // below the ephemeral range
 const QHostAddress kSimAddress(QStringLiteral("127.0.0.2"));
 
 // Answers every box with OK or Yes and the prompts from a queue.

@@ -12,7 +12,7 @@ inline quint16 udpPort()
     const QByteArray value = qgetenv("TARVIL_TEST_UDP_PORT");
     bool ok = false;
     const int port = value.toInt(&ok);
-    return ok && port > 0 && port < 65536 ? quint16(port) : quint16(42000);
+    return ok && port > 0 && port < 65536 ? quint16(port) : quint16(21000);
 }
 
 // The project's data folder (the sample CentralType.txt).
