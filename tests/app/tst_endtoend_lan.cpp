@@ -46,6 +46,22 @@ private slots:
         QVERIFY(rig.find<QProgressBar>("Gauge")->isVisible());
     }
 
+    void connect_aLateAnswerStillUnlocksTheCommands()
+    {
+        ToolRig rig;
+        QVERIFY(rig.lan.start(QHostAddress(QStringLiteral("127.0.0.2")), rig.port));
+        sim::LanFaults slow;
+        slow.delay = std::chrono::milliseconds(2500); // longer than the connect waits
+        QVERIFY(rig.lan.setFaults(slow));
+        rig.dialogs.texts.enqueue(QStringLiteral("127.0.0.2"));
+        rig.action("Lan")->trigger();
+        QCOMPARE(rig.window->statusText(), QStringLiteral("Нет связи с 127.0.0.2"));
+        QVERIFY(!rig.action("ItemRead")->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(rig.action("ItemRead")->isEnabled(), 10000);
+        QCOMPARE(rig.window->link().vars().State, std::int32_t(lsIdle));
+        QVERIFY(rig.window->windowTitle().endsWith(QStringLiteral("      Автономный режим")));
+    }
+
     void connect_toNobody_timesOutOffline()
     {
         ToolRig rig;
