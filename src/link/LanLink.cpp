@@ -1,6 +1,7 @@
 // The LAN link: connecting, the keep-alive and the receive handler.
 #include "link/TransceiverLink.h"
 
+#include "link/LanProtocol.h"
 #include "link/UdpEndpoint.h"
 #include "model/IpAddress.h"
 
@@ -13,19 +14,12 @@ namespace tarvil {
 
 namespace {
 
-const QByteArray kConfig = QByteArrayLiteral("AT+CONFIG");
-const QByteArray kReady0 = QByteArrayLiteral("AT+RDY0");
+using namespace lan;
+
 const QString kDefaultAddress = QStringLiteral("192.168.1.221");
 
 constexpr int kConnectTurns = 11;
 constexpr int kConnectPump = 50;
-
-constexpr int kReadBlockLength = 247;
-constexpr int kReadCommonLength = 114;
-constexpr int kReadEndLength = 7;
-constexpr int kHeaderLength = 12;
-constexpr int kRecordsPerBlock = 5;
-constexpr int kCommonBlockNumber = 60;
 
 } // namespace
 
@@ -139,10 +133,10 @@ void TransceiverLink::ConfUDPDataReceived(const QByteArray &datagram, const QStr
         }
         break;
     case lsReading:
-        if (length == kReadBlockLength && b(2) == '+' && b(5) == 'Y' && b(11) < kCommonBlockNumber) {
+        if (length == kBlockLength && b(2) == '+' && b(5) == 'Y' && b(kNumberByte) < kReadCommonNumber) {
             disable(timerWaitAck_);
             disable(timerWaitBlock_);
-            const int block = b(11);
+            const int block = b(kNumberByte);
             if (block != (lastBlock_ & 0xFF)) {
                 lastBlock_ = block;
                 std::memcpy(image_.record(kRecordsPerBlock * block), replyBuffer_.constData() + kHeaderLength,
@@ -155,7 +149,7 @@ void TransceiverLink::ConfUDPDataReceived(const QByteArray &datagram, const QStr
             vars_.RequestBuffer.replace(0, kReady0.size(), kReady0);
             udp_->send(kReady0);
             enable(timerWaitBlock_);
-        } else if (length == kReadCommonLength && b(2) == '+' && b(5) == 'Y' && b(11) == kCommonBlockNumber) {
+        } else if (length == kCommonLength && b(2) == '+' && b(5) == 'Y' && b(kNumberByte) == kReadCommonNumber) {
             disable(timerWaitBlock_);
             std::memcpy(image_.common(), replyBuffer_.constData() + kHeaderLength, size_t(kCommonSize));
             vars_.RequestBuffer.replace(0, kReady0.size(), kReady0);
@@ -163,7 +157,7 @@ void TransceiverLink::ConfUDPDataReceived(const QByteArray &datagram, const QStr
             vars_.BytesDone += length - kHeaderLength;
             updateGauge();
             enable(timerWaitBlock_);
-        } else if (length == kReadEndLength && b(2) == '+' && b(6) == 'E' && b(11) == kCommonBlockNumber) {
+        } else if (length == kReadEndLength && b(2) == '+' && b(6) == 'E' && b(kNumberByte) == kReadCommonNumber) {
             vars_.RequestBuffer.replace(0, kReady0.size(), kReady0);
             udp_->send(kReady0);
             setState(lsReadDone);

@@ -1,6 +1,7 @@
 // The write and read transactions.
 #include "link/TransceiverLink.h"
 
+#include "link/LanProtocol.h"
 #include "link/SerialPort.h"
 #include "link/UdpEndpoint.h"
 #include "model/IpAddress.h"
@@ -11,19 +12,10 @@ namespace tarvil {
 
 namespace {
 
-const QByteArray kDatf = QByteArrayLiteral("AT+DATF");
-const QByteArray kFpd0 = QByteArrayLiteral("AT+FPD0=");
-const QByteArray kFpde = QByteArrayLiteral("AT+FPDE");
-const QByteArray kConfig = QByteArrayLiteral("AT+CONFIG");
-const QByteArray kReadf = QByteArrayLiteral("AT+READF");
+using namespace lan;
 
 constexpr int kRetries = 7;
 constexpr int kFinalRetries = 19;
-constexpr int kWriteBlocks = 60;
-constexpr int kRecordsPerBlock = 5;
-constexpr int kBlockDataLength = kRecordsPerBlock * kRecordSize; // 235
-constexpr int kWriteCommonNumber = 61;
-constexpr int kEndCheckByte = 11;
 
 const QString kNoAnswer = QStringLiteral("Трансивер не отвечает");
 const QString kNoAnswerBlock = QStringLiteral("Трансивер не отвечает "); // installers know the trailing blank
@@ -161,6 +153,21 @@ void TransceiverLink::failLanWrite(const QString &text)
     view_.UnlockCommands();
 }
 
+bool TransceiverLink::lanStep(const QByteArray &request, std::int32_t awaiting, std::int32_t target, int retries,
+                              int n, const QString &failure)
+{
+    vars_.RetriesLeft = retries;
+    sendRequest(request);
+    setState(awaiting);
+    enable(timerWaitAck_);
+    switch (waitFor(target, n)) {
+    case WaitResult::Stopped: return false;
+    case WaitResult::Failed: failLanWrite(failure); return false;
+    case WaitResult::Reached: break;
+    }
+    return true;
+}
+
 bool TransceiverLink::lanWrite()
 {
     ++busy_;
@@ -169,60 +176,31 @@ bool TransceiverLink::lanWrite()
         ~BusyGuard() { --busy; }
     } guard{busy_};
 
-    // Step 1: announce the write and wait for the ready reply.
+    // Announce the write and wait for the ready reply.
     disable(timerUdp_);
-    setState(lsWaitReady);
-    vars_.RetriesLeft = kRetries;
-    sendRequest(kDatf);
-    enable(timerWaitAck_);
-    switch (waitFor(lsWaitBlockAck, 2)) {
-    case WaitResult::Stopped: return false;
-    case WaitResult::Failed: failLanWrite(kNoAnswer); return false;
-    case WaitResult::Reached: break;
-    }
-
+    if (!lanStep(kDatF, lsWaitReady, lsWaitBlockAck, kRetries, 2, kNoAnswer))
+        return false;
     vars_.BytesTotal = kImageSize;
 
-    // Step 3: sixty blocks of five object records.
-    for (int n = 1; n <= kWriteBlocks; ++n) {
-        vars_.RetriesLeft = kRetries;
-        sendRequest(dataRequest(n, image_.record(kRecordsPerBlock * (n - 1)), kBlockDataLength));
-        setState(lsWaitBlockAck);
-        enable(timerWaitAck_);
-        switch (waitFor(lsAcknowledged, 5)) {
-        case WaitResult::Stopped: return false;
-        case WaitResult::Failed: failLanWrite(kNoAnswerBlock); return false;
-        case WaitResult::Reached: break;
-        }
+    // Sixty blocks of five object records, then the common block.
+    for (int n = 1; n <= kBlocks; ++n) {
+        const QByteArray block = dataRequest(n, image_.record(kRecordsPerBlock * (n - 1)), kBlockDataLength);
+        if (!lanStep(block, lsWaitBlockAck, lsAcknowledged, kRetries, 5, kNoAnswerBlock))
+            return false;
         vars_.BytesDone += kBlockDataLength;
         updateGauge();
     }
-
-    // Step 4: the common block.
-    vars_.RetriesLeft = kRetries;
-    sendRequest(dataRequest(kWriteCommonNumber, image_.common(), kCommonSize));
-    setState(lsWaitBlockAck);
-    enable(timerWaitAck_);
-    switch (waitFor(lsAcknowledged, 2)) {
-    case WaitResult::Stopped: return false;
-    case WaitResult::Failed: failLanWrite(kNoAnswer); return false;
-    case WaitResult::Reached: break;
-    }
+    const QByteArray common = dataRequest(kWriteCommonNumber, image_.common(), kCommonSize);
+    if (!lanStep(common, lsWaitBlockAck, lsAcknowledged, kRetries, 2, kNoAnswer))
+        return false;
     vars_.BytesDone += kCommonSize;
     updateGauge();
 
-    // Steps 5 and 6: end of data, then ask for the result. "AT+FPDE" goes out
-    // once; only "AT+CONFIG" sits in the request slot to be repeated, 19 times.
-    sendRequest(kFpde);
-    setState(lsWaitResult);
-    vars_.RetriesLeft = kFinalRetries;
-    sendRequest(kConfig);
-    enable(timerWaitAck_);
-    switch (waitFor(lsAcknowledged, 5)) {
-    case WaitResult::Stopped: return false;
-    case WaitResult::Failed: failLanWrite(kNoAnswer); return false;
-    case WaitResult::Reached: break;
-    }
+    // End of data, then ask for the result. "AT+FPDE" goes out once; only
+    // "AT+CONFIG" sits in the request slot to be repeated, 19 times.
+    sendRequest(kFpdE);
+    if (!lanStep(kConfig, lsWaitResult, lsAcknowledged, kFinalRetries, 5, kNoAnswer))
+        return false;
 
     // The receive handler has shown the result.
     disable(timerWaitAck_);
@@ -246,11 +224,11 @@ void TransceiverLink::ItemReadClick()
     vars_.BytesDone = 0;
     // The end of a read is recognised by the block number the common block
     // leaves in the reply buffer; one left from the last read must not count.
-    replyBuffer_[kEndCheckByte] = 0;
+    replyBuffer_[kNumberByte] = 0;
     disable(timerUdp_);
     vars_.BytesTotal = kImageSize;
     vars_.RetriesLeft = kRetries;
-    sendRequest(kReadf);
+    sendRequest(kReadF);
     setState(lsReading);
     enable(timerWaitAck_);
 

@@ -110,6 +110,9 @@ private:
     void failLanWrite(const QString &text);
     void restoreCommandsAfterSave();
     bool lanWrite();
+    // One request of the LAN write and its wait; false when the write ends.
+    bool lanStep(const QByteArray &request, std::int32_t awaiting, std::int32_t target, int retries, int n,
+                 const QString &failure);
     void startUsbWrite();
     void sendFirstPacket();
 

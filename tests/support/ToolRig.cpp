@@ -49,7 +49,8 @@ ToolRig::ToolRig(const LinkTimings &timings) : port(udpPort())
     config.remotePort = port;
     window = std::make_unique<TA_Form>(&dialogs, config);
     window->show();
-    QTest::qWaitForWindowExposed(window.get());
+    if (!QTest::qWaitForWindowExposed(window.get()))
+        qWarning("the main window was not exposed");
 }
 
 ToolRig::~ToolRig()
