@@ -5,6 +5,8 @@
 #include <QSerialPort>
 #include <QSerialPortInfo>
 
+#include <algorithm>
+
 namespace tarvil {
 
 QtSerialPort::QtSerialPort(QObject *parent) : SerialPort(parent), port_(new QSerialPort(this))
