@@ -8,6 +8,8 @@
 #include "files/ConfigFile.h"
 #include "link/TransceiverLink.h"
 #include "model/ObjectTable.h"
+#include "support/FakeLinkView.h"
+#include "support/ToolRig.h"
 
 #include "LanSimulator.h"
 #include "MinimalClient.h"
@@ -90,36 +92,6 @@ double median(std::vector<double> v)
     return v.empty() ? 0 : v[v.size() / 2];
 }
 
-CommonSettings settings()
-{
-    CommonSettings s;
-    s.dhcp = 0;
-    s.masterIp = QStringLiteral("192.168.1.10");
-    s.ownIp = QStringLiteral("192.168.1.221");
-    s.gatewayIp = QStringLiteral("192.168.1.1");
-    s.serial = QStringLiteral("12345");
-    s.masterPort = QStringLiteral("9999");
-    s.ownPort = QStringLiteral("9999");
-    s.apn = QStringLiteral("internet");
-    s.baud = QStringLiteral("9600");
-    return s;
-}
-
-QList<ObjectRow> rows()
-{
-    QList<ObjectRow> out;
-    for (int i = 0; i < kMaxObjects; ++i) {
-        ObjectRow r;
-        r.Obj = QStringLiteral("%1").arg(i + 1, 4, 16, QLatin1Char('0')).toUpper();
-        r.Account = QStringLiteral("%1").arg(i, 4, 10, QLatin1Char('0'));
-        r.P1 = QStringLiteral("+7%1").arg(9100000000LL + i);
-        r.P2 = QStringLiteral("%1").arg(80000 + i);
-        r.WaitTest = i + 1;
-        out << r;
-    }
-    return out;
-}
-
 struct Window {
     AutoDialogs dialogs;
     std::unique_ptr<TA_Form> form;
@@ -130,17 +102,8 @@ struct Window {
         config.remotePort = kPort;
         form = std::make_unique<TA_Form>(&dialogs, config);
         form->show();
-        form->applyCommonSettings(settings());
-        ObjectTable &table = form->objectPanel().table();
-        for (const ObjectRow &r : rows()) {
-            table.insert();
-            table.setFieldText(ObjectField::Obj, r.Obj);
-            table.setFieldText(ObjectField::Account, r.Account);
-            table.setFieldText(ObjectField::P1, r.P1);
-            table.setFieldText(ObjectField::P2, r.P2);
-            table.setFieldText(ObjectField::WaitTest, QString::number(r.WaitTest));
-            table.post();
-        }
+        form->applyCommonSettings(test::validSettings());
+        test::storeRows(form->objectPanel().table(), test::sampleRows(kMaxObjects));
     }
     QAction *action(const char *name) { return form->findChild<QAction *>(QString::fromLatin1(name)); }
     bool connectLan()
@@ -285,7 +248,7 @@ void benchUsb(int runs)
 void benchFiles()
 {
     ConfigImage image;
-    const QList<ObjectRow> table = rows();
+    const QList<ObjectRow> table = test::sampleRows(kMaxObjects);
     PacketList packets;
     QElapsedTimer t;
     std::vector<double> build, save, load;
@@ -293,7 +256,7 @@ void benchFiles()
     const QString path = dir.filePath(QStringLiteral("bench.tvc"));
     for (int i = 0; i < 30; ++i) {
         t.start();
-        image.build(settings(), table);
+        image.build(test::validSettings(), table);
         packets.buildFrom(image);
         build.push_back(t.nsecsElapsed() / 1e6);
         t.start();

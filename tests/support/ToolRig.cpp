@@ -103,7 +103,11 @@ void ToolRig::typeSettings(const CommonSettings &s)
 
 void ToolRig::addRows(const QList<ObjectRow> &rows)
 {
-    ObjectTable &table = window->objectPanel().table();
+    storeRows(window->objectPanel().table(), rows);
+}
+
+void storeRows(ObjectTable &table, const QList<ObjectRow> &rows)
+{
     for (const ObjectRow &r : rows) {
         table.insert();
         table.setFieldText(ObjectField::Obj, r.Obj);

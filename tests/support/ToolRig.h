@@ -27,6 +27,10 @@
 
 #include <memory>
 
+namespace tarvil {
+class ObjectTable;
+}
+
 namespace tarvil::test {
 
 // Time-outs long enough never to fire on a loaded machine while the
@@ -67,6 +71,9 @@ public:
     QByteArray builtImage() const;
     int messageCount(const QString &text) const;
 };
+
+// Stores rows through the table as the navigator and the record edits do.
+void storeRows(ObjectTable &table, const QList<ObjectRow> &rows);
 
 // Rows with every field set; object numbers in descending order, so that the
 // table's sort shows.
