@@ -5,7 +5,7 @@ JOBS     ?= $(shell nproc 2>/dev/null || echo 2)
 SANITIZE ?= OFF
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test bench sim screenshot clean
+.PHONY: all deps configure build run test stress bench sim screenshot clean
 
 all: build
 
@@ -29,6 +29,10 @@ run: build
 
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest -j $(JOBS) --output-on-failure
+
+# The suite five times over while stress-ng loads both cores.
+stress: build
+	bash scripts/stress.sh $(BUILD)
 
 bench: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ./bench/tarvil-bench

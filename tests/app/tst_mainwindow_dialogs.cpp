@@ -1,20 +1,24 @@
 #include "app/MainWindow.h"
 #include "app/QtDialogs.h"
+#include "support/DialogGuard.h"
 #include "support/TestEnv.h"
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 #include <functional>
+#include <memory>
 
 using namespace tarvil;
 
@@ -25,7 +29,9 @@ template <typename T>
 void whenOpen(std::function<void(T *)> act, bool *seen)
 {
     *seen = false;
-    auto *poll = new QTimer;
+    // Parented to the application, so that one left waiting when a test
+    // ends is freed with it.
+    auto *poll = new QTimer(QCoreApplication::instance());
     poll->setInterval(5);
     QObject::connect(poll, &QTimer::timeout, [poll, act, seen] {
         if (auto *dialog = qobject_cast<T *>(QApplication::activeModalWidget())) {
@@ -46,9 +52,42 @@ const PortChoiceRequest kPorts{QStringLiteral("Select Port"),
 
 } // namespace
 
+// A file dialog is driven as a user drives it: the name typed into its name
+// field and its accept button pressed. Whether a programmatic selection takes
+// depends on how far the dialog's file model has come.
+void typeNameAndAccept(QFileDialog *dialog, const QString &name)
+{
+    auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+    auto *buttons = dialog->findChild<QDialogButtonBox *>(QStringLiteral("buttonBox"));
+    if (!edit || !buttons) {
+        qWarning("the file dialog has no name field or buttons");
+        return;
+    }
+    // Pasted whole: typed key by key, the name field's completion would
+    // extend a typed folder with a file name of its own.
+    edit->setFocus();
+    edit->setText(name);
+    for (QAbstractButton *button : buttons->buttons()) {
+        if (buttons->buttonRole(button) == QDialogButtonBox::AcceptRole) {
+            QTest::mouseClick(button, Qt::LeftButton);
+            return;
+        }
+    }
+}
+
 class QtDialogsTest : public QObject {
     Q_OBJECT
+    std::unique_ptr<tarvil::test::DialogGuard> guard_;
 private slots:
+    // Every test here opens real dialogs: none may be left waiting for input.
+    void init() { guard_ = std::make_unique<tarvil::test::DialogGuard>(); }
+    void cleanup()
+    {
+        const QStringList stuck = guard_->stuck();
+        guard_.reset();
+        QVERIFY2(stuck.isEmpty(), qPrintable(QStringLiteral("left open: ") + stuck.join(QStringLiteral(", "))));
+    }
+
     void nameFilters_data()
     {
         QTest::addColumn<QString>("pipe");
@@ -169,14 +208,25 @@ private slots:
         whenOpen<QFileDialog>([&](QFileDialog *dialog) {
             mode = dialog->acceptMode();
             fileMode = dialog->fileMode();
-            dialog->selectFile(existing);
-            QMetaObject::invokeMethod(dialog, "accept");
+            typeNameAndAccept(dialog, existing);
         }, &seen);
         const auto opened = dialogs.openFileName({QStringLiteral("Загрузить"), QString(), request.filter, "tvc"});
         QCOMPARE(mode, QFileDialog::AcceptOpen);
         QCOMPARE(fileMode, QFileDialog::ExistingFile);
         QVERIFY(opened.has_value());
         QCOMPARE(QFileInfo(*opened).canonicalFilePath(), QFileInfo(existing).canonicalFilePath());
+
+        // A name typed into the save dialog comes back with the default suffix.
+        whenOpen<QFileDialog>([&](QFileDialog *dialog) { typeNameAndAccept(dialog, dir.filePath("site7")); }, &seen);
+        const auto saved = dialogs.saveFileName(request);
+        QVERIFY(seen);
+        QVERIFY(saved.has_value());
+        QCOMPARE(QFileInfo(*saved).fileName(), QStringLiteral("site7.tvc"));
+
+        // The dialogs' history lands in the test run's own settings folder,
+        // never in the user's.
+        const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+        QVERIFY2(config.startsWith(QString::fromLocal8Bit(qgetenv("TARVIL_TEST_HOME"))), qPrintable(config));
     }
 
     void portChooser_listsAndReturnsTheChoice()
