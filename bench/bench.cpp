@@ -6,7 +6,7 @@
 #include "app/MainWindow.h"
 #include "app/ObjectPanel.h"
 #include "files/ConfigFile.h"
-#include "link/TransceiverLink.h"
+#include "link/Links.h"
 #include "model/ObjectTable.h"
 #include "support/FakeLinkView.h"
 #include "support/ToolRig.h"
@@ -110,7 +110,7 @@ struct Window {
     {
         dialogs.texts << kSimAddress.toString();
         action("Lan")->trigger();
-        return form->link().vars().State == lsIdle;
+        return form->links().lan().state() == lsIdle;
     }
 };
 
@@ -198,7 +198,7 @@ void benchLan(int runs)
         w.start();
         QTimer::singleShot(3000, [&, c0, w] {
             share = (cpuSeconds() - c0) / (w.nsecsElapsed() / 1e9);
-            window.form->link().shutdown(); // ends the wait
+            window.form->links().shutdown(); // ends the wait
         });
     });
     window.action("ItemWr")->trigger();
@@ -228,13 +228,13 @@ void benchUsb(int runs)
     Window window;
     window.dialogs.port = simulator.devicePath();
     window.action("USB1")->trigger();
-    if (!runUntil([&] { return window.form->link().usbConnected(); }, 5000)) {
+    if (!runUntil([&] { return window.form->links().usb().connected(); }, 5000)) {
         std::printf("USB: the simulator does not answer\n");
         failed = true;
         return;
     }
     for (int i = 0; i < runs; ++i) {
-        runUntil([&] { return window.form->link().usbConnected(); }, 5000);
+        runUntil([&] { return window.form->links().usb().connected(); }, 5000);
         const int before = window.dialogs.messages;
         QElapsedTimer t;
         t.start();

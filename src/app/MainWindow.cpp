@@ -6,7 +6,8 @@
 #include "app/RadioGroup.h"
 #include "files/ConfigFile.h"
 #include "model/ObjectTable.h"
-#include "link/TransceiverLink.h"
+#include "link/Links.h"
+#include "link/Texts.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -127,15 +128,15 @@ TA_Form::TA_Form(Dialogs *dialogs, const LinkConfig &config, QWidget *parent)
     placeOnScreen();
 
     // Last: the link may talk to the view as soon as it exists.
-    link_ = new TransceiverLink(*this, config, this);
+    links_ = new Links(*this, *dialogs_, image_, config, {}, {}, this);
 }
 
 TA_Form::~TA_Form()
 {
     // The link and the panel reach back into the window and its dialogs, so
     // they go while both are still whole.
-    delete link_;
-    link_ = nullptr;
+    delete links_;
+    links_ = nullptr;
     delete objectPanel_;
     objectPanel_ = nullptr;
 }
@@ -432,7 +433,7 @@ void TA_Form::FormShow()
         return;
     shown_ = true;
     setCaption(CaptionMode::Offline);
-    link_->formShow();
+    links_->formShow();
     BaudBox_->setCurrentIndex(2);
     objectPanel_->openTables();
 }
@@ -452,35 +453,32 @@ bool TA_Form::FormCloseQuery()
     if (askingToClose_)
         return false;
     askingToClose_ = true;
-    const MsgAnswer answer = dialogs_->message({QStringLiteral("Завершить работу приложения?"),
-                                                QStringLiteral("Завершение работы"), MsgIcon::Warning,
-                                                MsgButtons::YesNo, false});
+    const MsgAnswer answer = dialogs_->message(texts::closeQuestion());
     askingToClose_ = false;
     if (answer != MsgAnswer::Yes)
         return false;
-    link_->shutdown();
+    links_->shutdown();
     objectPanel_->closeTables();
     return true;
 }
 
 void TA_Form::ItemExitClick()
 {
-    link_->stopTimersForExit();
+    links_->stopTimersForExit();
     close();
 }
 
 void TA_Form::DHCP_OnOffClick() { LocLAN_->setVisible(DHCP_OnOff_->itemIndex() == 0); }
 
-void TA_Form::USB1Click() { link_->USB1Click(); }
-void TA_Form::LanClick() { link_->LanClick(); }
-void TA_Form::WrBtnClick() { link_->WrBtnClick(); }
+void TA_Form::USB1Click() { links_->USB1Click(); }
+void TA_Form::LanClick() { links_->LanClick(); }
+void TA_Form::WrBtnClick() { links_->WrBtnClick(); }
 void TA_Form::ItemWrClick() { WrBtnClick(); }
-void TA_Form::ItemReadClick() { link_->ItemReadClick(); }
+void TA_Form::ItemReadClick() { links_->ItemReadClick(); }
 namespace {
 
 const QString kFileFilter = QStringLiteral("Файлы трансивера \"Тарвил-QZT\"|*.tvc|Все файлы|*.*");
 const QString kFileSuffix = QStringLiteral("tvc");
-const QString kLoadCaption = QStringLiteral("Загрузка конфигурации");
 
 } // namespace
 
@@ -488,8 +486,7 @@ void TA_Form::ItemSaveClick()
 {
     const QString serial = EditMAC_->text();
     if (serial.isEmpty()) {
-        showMessage({QStringLiteral("Не определен заводской номер"), QStringLiteral("Конфигурирование"),
-                     MsgIcon::Error, MsgButtons::Ok, false});
+        dialogs_->message(texts::saveNeedsSerial());
         return;
     }
     const auto path = dialogs_->saveFileName(
@@ -501,11 +498,10 @@ void TA_Form::ItemSaveClick()
     SaveTarget target{[this, file = *path](const PacketList &packets) {
         QString reason;
         if (!saveConfigFile(file, packets, &reason)) {
-            showMessage({QStringLiteral("Не удалось сохранить конфигурацию в файл \"%1\": %2").arg(file, reason),
-                         QStringLiteral("Конфигурирование"), MsgIcon::Error, MsgButtons::Ok, false});
+            dialogs_->message(texts::saveFailed(file, reason));
         }
     }};
-    link_->WrBtnClick(&target);
+    links_->WrBtnClick(&target);
 }
 
 void TA_Form::ItemLoadClick()
@@ -517,24 +513,22 @@ void TA_Form::ItemLoadClick()
         return;
     const LoadResult result = loadConfigFile(*path);
     if (result.status == LoadStatus::BadFormat) {
-        showMessage({QStringLiteral("Формат файла не соответствует типу устройства!"), kLoadCaption,
-                     MsgIcon::Warning, MsgButtons::YesNo, false});
+        dialogs_->message(texts::loadBadFormat());
         return;
     }
     if (result.status == LoadStatus::Truncated) {
         // Nothing of a file that ends inside a field is applied: the window,
         // the table and the image keep what they held.
-        showMessage({QStringLiteral("Возникла фатальная ошибка. Часть данных не загружена."), kLoadCaption,
-                     MsgIcon::Error, MsgButtons::Ok, false});
+        dialogs_->message(texts::loadTruncated());
         objectPanel_->table().ShowObjectCount();
         return;
     }
     const LoadedConfig &loaded = result.config;
     applyCommonSettings(loaded.mergedInto(commonSettings()));
     if (loaded.ownIp)
-        link_->setTransceiverAddress(*loaded.ownIp);
+        links_->lan().setTransceiverAddress(*loaded.ownIp);
     if (loaded.records)
-        std::copy(loaded.records->cbegin(), loaded.records->cend(), reinterpret_cast<char *>(link_->image().data()));
+        std::copy(loaded.records->cbegin(), loaded.records->cend(), reinterpret_cast<char *>(image_.data()));
     rebuildObjectTable();
 }
 
@@ -580,15 +574,6 @@ void TA_Form::setGauge(int percent)
     if (!gaugeRepaint_->isActive())
         gaugeRepaint_->start();
 }
-
-MsgAnswer TA_Form::showMessage(const UserMessage &message) { return dialogs_->message(message); }
-
-std::optional<QString> TA_Form::askText(const QString &caption, const QString &prompt, const QString &value)
-{
-    return dialogs_->inputText(caption, prompt, value);
-}
-
-std::optional<QString> TA_Form::choosePort(const PortChoiceRequest &request) { return dialogs_->choosePort(request); }
 
 CommonSettings TA_Form::commonSettings() const
 {
@@ -653,7 +638,7 @@ void TA_Form::applyCommonSettings(const CommonSettings &s)
     }
 }
 
-void TA_Form::rebuildObjectTable() { objectPanel_->RebuildObjectTable(link_->image()); }
+void TA_Form::rebuildObjectTable() { objectPanel_->RebuildObjectTable(image_); }
 
 void TA_Form::requestClose()
 {

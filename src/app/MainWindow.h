@@ -3,6 +3,7 @@
 #include "app/Dialogs.h"
 #include "link/LinkConfig.h"
 #include "link/LinkView.h"
+#include "model/ConfigImage.h"
 
 #include <QMainWindow>
 
@@ -26,7 +27,7 @@ namespace tarvil {
 class ObjectPanel;
 class QtDialogs;
 class RadioGroup;
-class TransceiverLink;
+class Links;
 
 // The main window A_Form: the common settings on the right (Panel1), the
 // object table with the gauge and the write button on the left (Panel2), the
@@ -39,7 +40,9 @@ public:
                      QWidget *parent = nullptr);
     ~TA_Form() override;
 
-    TransceiverLink &link() { return *link_; }
+    Links &links() { return *links_; }
+    // The configuration image: what a read, a load or the last build left.
+    ConfigImage &image() { return image_; }
     ObjectPanel &objectPanel() { return *objectPanel_; }
     Dialogs &dialogs() { return *dialogs_; }
 
@@ -69,10 +72,6 @@ public:
     void releaseWrBtn() override;
     void setGaugeVisible(bool visible) override;
     void setGauge(int percent) override;
-    MsgAnswer showMessage(const UserMessage &message) override;
-    std::optional<QString> askText(const QString &caption, const QString &prompt,
-                                   const QString &value) override;
-    std::optional<QString> choosePort(const PortChoiceRequest &request) override;
     CommonSettings commonSettings() const override;
     QList<ObjectRow> objectRows() const override;
     void focusControl(Control control) override;
@@ -136,7 +135,8 @@ private:
     QStatusBar *SB_ = nullptr;
     QLabel *statusLabel_ = nullptr;
 
-    TransceiverLink *link_ = nullptr;
+    ConfigImage image_;
+    Links *links_ = nullptr;
     bool shown_ = false;
     bool askingToClose_ = false;
 };

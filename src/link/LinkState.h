@@ -1,12 +1,14 @@
 #pragma once
 
-#include <QByteArray>
+#include <cmath>
 #include <cstdint>
 
 namespace tarvil {
 
-// The shared step counter of the LAN transactions; the numbers are the ones
-// the other parts of the tool refer to (2 and 4 are not used).
+// The step counter of the LAN link; the numbers are the ones the other parts
+// of the tool refer to (2 and 4 are not used). Every reply a step awaits
+// moves it to lsAcknowledged or lsReadDone, where nothing more is taken, so
+// a second or a stray reply can never step a wait past its target.
 enum LinkState : std::int32_t {
     lsConnecting = 0,
     lsIdle = 1,
@@ -21,18 +23,21 @@ enum LinkState : std::int32_t {
 
 enum class Channel : std::int32_t { None = 0, Usb = 1, Lan = 2 };
 
-inline constexpr int kRequestBufferSize = 255;
+// What the parts of the link share: the link the user chose last, and how
+// many LAN connects or transactions are waiting in PumpWait.
+struct LinkSession {
+    Channel activeChannel = Channel::None;
+    int lanWaits = 0;
+};
 
-// The variables the link parts share, all zero at start.
-struct LinkVariables {
-    std::int32_t State = lsConnecting; // LinkState
-    Channel ActiveChannel = Channel::None;
-    std::int32_t BytesDone = 0;
-    std::int32_t BytesTotal = 0;
-    bool StopFlag = false;
-    QByteArray RequestBuffer = QByteArray(kRequestBufferSize, '\0');
-    std::int32_t RequestLength = 0;
-    std::int32_t RetriesLeft = 0;
+// A transfer's progress; the gauge shows done * 100 / total, halves to even.
+struct Progress {
+    std::int32_t done = 0;
+    std::int32_t total = 0;
+    int percent() const
+    {
+        return total > 0 ? int(std::nearbyint(double(done) * 100.0 / double(total))) : 0;
+    }
 };
 
 } // namespace tarvil

@@ -1,14 +1,10 @@
 #pragma once
 
-#include "link/PortChoice.h"
 #include "model/CommonSettings.h"
 #include "model/ObjectRow.h"
-#include "model/UserMessage.h"
 
 #include <QList>
 #include <QString>
-
-#include <optional>
 
 namespace tarvil {
 
@@ -21,7 +17,8 @@ enum class Command { ItemLink, ItemWr, ItemRead, ItemLoad, ItemSave };
 enum class Control { EditMAC, EditPort1_PCN, EditPort_Loc, EditIP1_PCN, DHCP_IP, Shl_IP, EditAPN };
 
 // What the link and the transactions need of the window. The main window
-// implements it; tests implement it with a recording fake.
+// implements it; tests implement it with a recording fake. Boxes and prompts
+// go through the dialogs adapter (Dialogs.h), not through here.
 class LinkView {
 public:
     virtual ~LinkView() = default;
@@ -40,11 +37,6 @@ public:
     virtual void releaseWrBtn() = 0;
     virtual void setGaugeVisible(bool visible) = 0;
     virtual void setGauge(int percent) = 0;
-
-    virtual MsgAnswer showMessage(const UserMessage &message) = 0;
-    virtual std::optional<QString> askText(const QString &caption, const QString &prompt,
-                                           const QString &value) = 0;
-    virtual std::optional<QString> choosePort(const PortChoiceRequest &request) = 0;
 
     // The right-hand fields as they stand, and the object table's rows in order.
     virtual CommonSettings commonSettings() const = 0;

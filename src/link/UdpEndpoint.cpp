@@ -64,12 +64,18 @@ void QtUdpEndpoint::send(const QByteArray &datagram)
 
 void QtUdpEndpoint::drain()
 {
-    while (socket_->hasPendingDatagrams()) {
-        const QNetworkDatagram d = socket_->receiveDatagram();
-        if (pending_.size() < kMaxQueued)
-            pending_.append({d.data(), dottedText(d.senderAddress()), std::uint16_t(d.senderPort())});
-    }
-    dispatch();
+    // Qt does not signal readyRead again while this slot runs, and it holds
+    // back the next notification until the waiting datagram is read: so what
+    // arrived while the receivers ran is read here too, or the link would go
+    // deaf.
+    do {
+        while (socket_->hasPendingDatagrams()) {
+            const QNetworkDatagram d = socket_->receiveDatagram();
+            if (pending_.size() < kMaxQueued)
+                pending_.append({d.data(), dottedText(d.senderAddress()), std::uint16_t(d.senderPort())});
+        }
+        dispatch();
+    } while (socket_->hasPendingDatagrams());
 }
 
 void QtUdpEndpoint::dispatch()

@@ -1,21 +1,24 @@
-// The USB link: choosing the port, the poll cycle and its watch, the reply
-// bytes, and the packet stream of a write.
-#include "link/TransceiverLink.h"
+#include "link/UsbLink.h"
 
+#include "link/Deferred.h"
+#include "link/Dialogs.h"
+#include "link/LinkView.h"
+#include "link/PumpWait.h"
 #include "link/SerialPort.h"
+#include "link/Texts.h"
+#include "link/Timers.h"
 
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QTimer>
 
 namespace tarvil {
 
 namespace {
 
-constexpr std::uint8_t kAck = 0x01;
-constexpr std::uint8_t kFatal = 0x02;
-constexpr std::uint8_t kNak = 0x15;
-constexpr std::uint8_t kMemoryFailure = 0x25;
+constexpr int kAck = 0x01;
+constexpr int kFatal = 0x02;
+constexpr int kNak = 0x15;
+constexpr int kMemoryFailure = 0x25;
 
 constexpr int kPollTicks = 2;
 constexpr int kWatchTicks = 5;
@@ -39,287 +42,373 @@ QString captionDetail(const QString &portName)
     return path;
 }
 
-UserMessage noPortMessage(const QString &extra)
-{
-    QString text = QStringLiteral("Нет доступного Com-порта. Работа в автономном режиме!");
-    if (!extra.isEmpty())
-        text += QLatin1Char('\n') + extra;
-    return UserMessage{text, QStringLiteral("Оборудование"), MsgIcon::Error, MsgButtons::Ok, false};
-}
-
 } // namespace
 
-bool TransceiverLink::openComPort()
+UsbLink::UsbLink(LinkView &view, Dialogs &dialogs, Deferred &deferred, PumpWait &pump, LinkSession &session,
+                 const LinkConfig &config, std::unique_ptr<SerialPort> serial, QObject *parent)
+    : QObject(parent), view_(view), dialogs_(dialogs), deferred_(deferred), pump_(pump), session_(session),
+      config_(config), serial_(std::move(serial))
+{
+    setObjectName(QStringLiteral("UsbLink"));
+    if (!serial_)
+        serial_ = std::make_unique<QtSerialPort>();
+    serial_->setParent(nullptr);
+    serial_->setObjectName(QStringLiteral("ComPort"));
+    // An expired trigger disarms itself.
+    linkWatch_ = makeTimer(this, "LinkWatchTrigger", config_.timings.serialTick, true);
+    timerUsbWrite_ = makeTimer(this, "TimerUsbWrite", config_.timings.usbWriteTimeout, true);
+    connect(linkWatch_, &QTimer::timeout, this, &UsbLink::ComPortTriggerTimer);
+    connect(timerUsbWrite_, &QTimer::timeout, this, &UsbLink::TimerUsbWriteTimer);
+    connect(serial_.get(), &SerialPort::dataAvailable, this, &UsbLink::ComPortTriggerAvail, Qt::QueuedConnection);
+    connect(serial_.get(), &SerialPort::failed, this, &UsbLink::onSerialFailed, Qt::QueuedConnection);
+}
+
+UsbLink::~UsbLink()
+{
+    if (serial_)
+        serial_->close();
+}
+
+bool UsbLink::isOpen() const { return serial_ && serial_->isOpen(); }
+
+bool UsbLink::openPort(QString *problem)
 {
     if (serial_->isOpen())
         return true;
-    if (comPortName_.isEmpty()) {
+    if (portName_.isEmpty()) {
         PortChoiceRequest request;
         request.caption = QStringLiteral("Select Port");
         request.lines = {QStringLiteral("The configured serial port is not valid."),
                          QStringLiteral("Please choose another port.")};
         request.ports = QtSerialPort::availablePorts();
-        const auto chosen = view_.choosePort(request);
+        const auto chosen = dialogs_.choosePort(request);
         if (!chosen || chosen->trimmed().isEmpty())
             return false;
-        comPortName_ = chosen->trimmed();
+        portName_ = chosen->trimmed();
     }
     SerialPort::OpenError error = SerialPort::OpenError::None;
     QString reason;
-    if (serial_->open(comPortName_, &error, &reason))
+    if (serial_->open(portName_, &error, &reason))
         return true;
-    QString extra;
 #ifndef Q_OS_WIN
-    if (error == SerialPort::OpenError::Permission) {
-        extra = QStringLiteral("Нет прав доступа к порту %1. Добавьте пользователя в группу dialout "
-                               "(sudo usermod -a -G dialout $USER) и войдите в систему заново.")
-                    .arg(comPortName_);
-    }
+    if (error == SerialPort::OpenError::Permission)
+        *problem = texts::portPermission(portName_);
 #endif
-    if (extra.isEmpty() && !reason.isEmpty())
-        extra = QStringLiteral("%1: %2").arg(comPortName_, reason);
+    if (problem->isEmpty() && !reason.isEmpty())
+        *problem = QStringLiteral("%1: %2").arg(portName_, reason);
     // A port that does not open is forgotten, so the next choice asks again.
-    comPortName_.clear();
-    pendingPortProblem_ = extra;
+    portName_.clear();
     return false;
 }
 
-void TransceiverLink::closeComPort()
+void UsbLink::USB1Click()
 {
-    serial_->close();
-    frameOutstanding_ = false;
-}
-
-void TransceiverLink::armLinkWatch(int ticks)
-{
-    linkWatch_->start(config_.timings.serialTick * ticks);
-}
-
-void TransceiverLink::disarmLinkWatch()
-{
-    linkWatch_->stop();
-}
-
-void TransceiverLink::writePoll()
-{
-    if (!serial_->isOpen() || serial_->outputFree() < kPacketSize)
-        return;
-    serial_->write(PollPacket().toByteArray());
-    frameOutstanding_ = true;
-}
-
-void TransceiverLink::writePacket(int index)
-{
-    if (!serial_->isOpen() || index < 0 || index >= packets_.count())
-        return;
-    // A packet of the write is never passed over: should the output buffer
-    // ever be short of room, the port queues it all the same.
-    serial_->write(packets_.at(index).toByteArray());
-    frameOutstanding_ = true;
-    lastWritten_ = index;
-}
-
-void TransceiverLink::USB1Click()
-{
-    pendingPortProblem_.clear();
-    bool ok = openComPort();
-    if (ok) {
-        disarmLinkWatch();
-        view_.setCaption(CaptionMode::Usb, captionDetail(comPortName_));
-        vars_.ActiveChannel = Channel::Usb;
+    QString problem;
+    if (openPort(&problem)) {
+        disarmWatch();
+        view_.setCaption(CaptionMode::Usb, captionDetail(portName_));
+        session_.activeChannel = Channel::Usb;
         view_.UnlockCommands();
     } else {
-        view_.showMessage(noPortMessage(pendingPortProblem_));
-        vars_.ActiveChannel = Channel::None;
+        dialogs_.message(texts::noComPort(problem));
+        session_.activeChannel = Channel::None;
+        state_ = State::Closed;
         view_.setWrBtnVisible(false);
         view_.setGaugeVisible(false);
         view_.setCommandEnabled(Command::ItemWr, false);
         view_.setCommandEnabled(Command::ItemRead, false);
         view_.setCaption(CaptionMode::Offline);
-        view_.setStatusText(QStringLiteral("Нет связи"));
+        view_.setStatusText(texts::kNoLink);
+        return;
     }
-    if (vars_.ActiveChannel == Channel::Usb) {
-        writePoll();
-        armLinkWatch(kPollTicks);
+    if (state_ == State::Closed)
+        state_ = State::Polling;
+    if (inFlight_) {
+        // A poll again now would put a second frame in flight.
+        resync();
+        return;
     }
+    writePoll();
+    armWatch(kPollTicks);
 }
 
-void TransceiverLink::showUsbOffline()
+void UsbLink::releasePort()
 {
-    usbConnected_ = false;
+    serial_->close();
+    disarmWatch();
+    inFlight_.reset();
+    portName_.clear();
+    state_ = State::Closed;
+    if (stream_)
+        endWrite(WriteEnd::Lost);
+}
+
+void UsbLink::shutdown()
+{
+    serial_->close();
+    disarmWatch();
+    timerUsbWrite_->stop();
+    inFlight_.reset();
+    stream_.reset();
+    state_ = State::Closed;
+}
+
+void UsbLink::armWatch(int ticks) { linkWatch_->start(config_.timings.serialTick * ticks); }
+
+void UsbLink::disarmWatch() { linkWatch_->stop(); }
+
+void UsbLink::writePoll()
+{
+    if (!serial_->isOpen() || serial_->outputFree() < kPacketSize)
+        return;
+    serial_->write(PollPacket().toByteArray());
+    inFlight_ = Frame{true, 0};
+}
+
+void UsbLink::sendFrame(int position)
+{
+    if (!stream_ || !serial_->isOpen())
+        return;
+    // Packet 0 goes twice: as the stream's first frame and on its
+    // acknowledgement. A packet of the write is never passed over: should the
+    // output buffer ever be short of room, the port queues it all the same.
+    const int index = std::max(0, position - 1);
+    serial_->write(stream_->packets.at(index).toByteArray());
+    inFlight_ = Frame{false, position};
+    state_ = State::Streaming;
+    emit progressed(position, stream_->packets.count());
+}
+
+void UsbLink::resync()
+{
+    inFlight_.reset();
+    state_ = State::Resyncing;
+    armWatch(kWatchTicks);
+}
+
+void UsbLink::showOffline()
+{
+    connected_ = false;
     view_.setWrBtnVisible(false);
     view_.setCommandEnabled(Command::ItemWr, false);
     view_.setCommandEnabled(Command::ItemRead, false);
     view_.setGaugeVisible(false);
-    view_.setStatusText(QStringLiteral("Нет связи"));
+    view_.setStatusText(texts::kNoLink);
     view_.setCaption(CaptionMode::Offline);
 }
 
-void TransceiverLink::ComPortTriggerTimer()
+void UsbLink::startWrite(const PacketList &packets)
 {
-    if (!serial_->isOpen())
+    if (!serial_->isOpen() || packets.isEmpty())
         return;
-    showUsbOffline();
-    // The reply to what was outstanding is given up on.
-    frameOutstanding_ = false;
-    writePoll();
-    armLinkWatch(kWatchTicks);
+    stream_ = Stream{packets, 0};
+    timerUsbWrite_->start();
+    switch (state_) {
+    case State::Resyncing:
+        break; // packet 0 follows the poll that ends the quiet interval
+    case State::Closed:
+        break;
+    case State::Polling:
+    case State::WaitingToStart:
+    case State::Streaming:
+        if (inFlight_) {
+            // The answer to the frame in flight comes first; packet 0 goes
+            // on it, so the link stays in step. Should it be lost, the watch
+            // puts the link in step again and the write starts after that.
+            state_ = State::WaitingToStart;
+            armWatch(kWatchTicks);
+        } else {
+            disarmWatch();
+            sendFrame(0);
+        }
+        break;
+    }
 }
 
-void TransceiverLink::ComPortTriggerAvail()
+void UsbLink::ComPortTriggerTimer()
 {
-    if (vars_.StopFlag)
+    NotificationScope scope;
+    if (!serial_->isOpen())
         return;
+    switch (state_) {
+    case State::Closed:
+    case State::Streaming:
+        return;
+    case State::Resyncing:
+        // Quiet for a whole interval: whatever was late has come or is lost.
+        writePoll();
+        state_ = stream_ ? State::WaitingToStart : State::Polling;
+        armWatch(kWatchTicks);
+        return;
+    case State::WaitingToStart:
+        // The frame the write waits on went unanswered.
+        resync();
+        return;
+    case State::Polling:
+        showOffline();
+        if (inFlight_) {
+            // Its answer may still come: it must not be taken for the
+            // answer to a new poll.
+            resync();
+            return;
+        }
+        writePoll();
+        armWatch(kWatchTicks);
+        return;
+    }
+}
+
+void UsbLink::ComPortTriggerAvail()
+{
+    NotificationScope scope;
+    if (pump_.stopped())
+        return; // the bytes stay unread
     const qint64 count = serial_->bytesAvailable();
     if (count <= 0)
         return;
-    // Only the last byte of a burst counts.
-    int last = -1;
+    int replies = 0;
+    int reply = -1;
     for (qint64 i = 0; i < count; ++i) {
         const int b = serial_->readByte();
         if (b < 0)
             break;
-        last = b;
-    }
-    if (last < 0 || !isReplyByte(last))
-        return;
-    frameOutstanding_ = false;
-
-    if (usbWriteActive_) {
-        timerUsbWrite_->start(); // the transceiver is still answering
-        if (awaitingStart_ && (last == kAck || last == kNak)) {
-            // The frame that was outstanding when the write began has been
-            // answered: the stream starts now, exactly as from an idle link.
-            awaitingStart_ = false;
-            sendFirstPacket();
-            return;
+        if (isReplyByte(b)) {
+            ++replies;
+            reply = b;
         }
     }
+    if (replies == 0 || state_ == State::Closed)
+        return;
+    if (state_ == State::Resyncing) {
+        armWatch(kWatchTicks); // the quiet interval begins again
+        return;
+    }
+    if (replies > 1 || !inFlight_) {
+        // More answers than frames in flight: which frame each answers
+        // cannot be told.
+        resync();
+        return;
+    }
+    const Frame frame = *inFlight_;
+    inFlight_.reset();
+    if (stream_)
+        timerUsbWrite_->start(); // the transceiver is still answering
+    onReply(reply, frame);
+}
 
-    switch (last) {
-    case kAck:
-        if (!usbWriteActive_) {
+void UsbLink::onReply(int reply, const Frame &frame)
+{
+    if (reply == kFatal) {
+        fatal();
+        return;
+    }
+    if (reply == kMemoryFailure) {
+        deferred_.post([this] { dialogs_.message(texts::memoryFailure()); });
+        // The frame was answered but not taken. A write waiting to start
+        // polls again; a stream does not go on by itself.
+        if (state_ == State::WaitingToStart) {
+            writePoll();
+            armWatch(kPollTicks);
+        }
+        return;
+    }
+    switch (state_) {
+    case State::Polling:
+        if (reply == kAck) {
             view_.setStatusText(QString());
-            usbConnected_ = true;
+            connected_ = true;
             view_.setWrBtnVisible(true);
             view_.setCommandEnabled(Command::ItemWr, true);
             view_.setGaugeVisible(true);
             writePoll();
-            armLinkWatch(kPollTicks);
-        } else if (packetIndex_ >= packets_.count()) {
-            finishUsbWrite();
+            armWatch(kPollTicks);
         } else {
-            const int index = packetIndex_;
-            updateGauge();
-            writePacket(index);
-            vars_.BytesDone += kPacketSize;
-            packetIndex_ = index + 1;
+            armWatch(kPollTicks); // a refused poll: the watch polls again
         }
         break;
-    case kFatal:
-        closeComPort();
-        disarmLinkWatch();
-        usbConnected_ = false;
-        vars_.ActiveChannel = Channel::None;
-        endUsbWrite(QString());
-        view_.showMessage(UserMessage{QStringLiteral("Ошибка выбора типа ППК!"), QStringLiteral("Фатальная ошибка"),
-                                      MsgIcon::Error, MsgButtons::Ok, false});
-        view_.requestClose();
+    case State::WaitingToStart:
+        disarmWatch();
+        sendFrame(0);
         break;
-    case kNak:
-        if (!usbConnected_ || !usbWriteActive_) {
-            armLinkWatch(kPollTicks);
-        } else {
-            // The rejected packet is the one written last: it goes again, so
-            // every address reaches the transceiver.
-            writePacket(std::max(0, lastWritten_));
+    case State::Streaming:
+        if (!stream_)
+            break;
+        if (reply == kNak) {
+            sendFrame(frame.position); // the rejected frame goes again
+            break;
         }
+        stream_->confirmed = frame.position + 1;
+        if (stream_->confirmed >= stream_->frames())
+            complete();
+        else
+            sendFrame(stream_->confirmed);
         break;
-    case kMemoryFailure:
-        view_.showMessage(UserMessage{QStringLiteral("Отказ оборудования"), QStringLiteral("Ошибка при записи ППЗУ"),
-                                      MsgIcon::None, MsgButtons::Ok, false});
-        break;
-    default:
+    case State::Closed:
+    case State::Resyncing:
         break;
     }
 }
 
-void TransceiverLink::startUsbWrite()
+void UsbLink::complete()
 {
-    view_.setGaugeVisible(true);
-    usbWriteActive_ = true;
-    disarmLinkWatch();
-    timerUsbWrite_->start();
-    lastWritten_ = -1;
-    // While the transceiver answers, a poll is nearly always in flight when
-    // the write begins (or, started anew, a packet). Its reply is awaited
-    // first, so that only one frame is ever outstanding and every reply byte
-    // answers the frame written last.
-    awaitingStart_ = frameOutstanding_;
-    if (!awaitingStart_)
-        sendFirstPacket();
+    // No poll here: the watch expires once and restarts the poll cycle.
+    state_ = State::Polling;
+    armWatch(kPollTicks);
+    endWrite(WriteEnd::Done);
 }
 
-void TransceiverLink::sendFirstPacket()
+void UsbLink::endWrite(WriteEnd end)
 {
-    if (serial_->outputFree() >= kPacketSize) {
-        writePacket(packetIndex_);
-        vars_.BytesDone += kPacketSize;
-        updateGauge();
-    }
-}
-
-void TransceiverLink::finishUsbWrite()
-{
-    timerUsbWrite_->stop();
-    packets_.clear();
-    view_.releaseWrBtn();
-    usbWriteActive_ = false;
-    awaitingStart_ = false;
-    view_.setCommandEnabled(Command::ItemWr, false);
-    view_.setGauge(0);
-    armLinkWatch(kPollTicks);
-    view_.showMessage(UserMessage{QStringLiteral("Запись конфигурации трансивера № ") + view_.commonSettings().serial +
-                                      QStringLiteral(" выполнена"),
-                                  QStringLiteral("Конфигурирование трансивера"), MsgIcon::Information, MsgButtons::Ok,
-                                  true});
-    view_.UnlockCommands();
-    view_.setCommandEnabled(Command::ItemRead, false);
-}
-
-// Ends a write that cannot go on; with a reason, the user is told.
-void TransceiverLink::endUsbWrite(const QString &reason)
-{
-    if (!usbWriteActive_)
+    if (!stream_)
         return;
+    stream_.reset();
     timerUsbWrite_->stop();
-    usbWriteActive_ = false;
-    awaitingStart_ = false;
-    view_.releaseWrBtn();
-    if (serial_->isOpen())
-        armLinkWatch(kPollTicks);
-    if (!reason.isEmpty())
-        view_.showMessage(UserMessage{reason, QStringLiteral("Связь с трансивером"), MsgIcon::Error, MsgButtons::Ok,
-                                      true});
-    restoreCommandsAfterSave();
+    emit writeEnded(end);
 }
 
-void TransceiverLink::TimerUsbWriteTimer()
+void UsbLink::TimerUsbWriteTimer()
 {
-    endUsbWrite(QStringLiteral("Трансивер не отвечает"));
+    NotificationScope scope;
+    if (!stream_)
+        return;
+    if (state_ == State::Streaming || state_ == State::WaitingToStart) {
+        if (inFlight_)
+            resync();
+        else {
+            state_ = State::Polling;
+            armWatch(kPollTicks);
+        }
+    }
+    endWrite(WriteEnd::NoAnswer);
 }
 
-void TransceiverLink::onSerialFailed(const QString &)
+void UsbLink::fatal()
 {
+    serial_->close();
+    disarmWatch();
+    inFlight_.reset();
+    connected_ = false;
+    state_ = State::Closed;
+    session_.activeChannel = Channel::None;
+    endWrite(WriteEnd::Fatal);
+    deferred_.post([this] {
+        dialogs_.message(texts::fatalPanelType());
+        view_.requestClose();
+    });
+}
+
+void UsbLink::onSerialFailed(const QString &)
+{
+    NotificationScope scope;
     // The port has closed itself; the link is lost until USB is chosen again.
-    disarmLinkWatch();
-    frameOutstanding_ = false;
-    const bool writing = usbWriteActive_;
-    vars_.ActiveChannel = vars_.ActiveChannel == Channel::Usb ? Channel::None : vars_.ActiveChannel;
-    comPortName_.clear();
-    showUsbOffline();
-    if (writing)
-        endUsbWrite(QStringLiteral("Трансивер не отвечает"));
+    disarmWatch();
+    inFlight_.reset();
+    state_ = State::Closed;
+    if (session_.activeChannel == Channel::Usb)
+        session_.activeChannel = Channel::None;
+    portName_.clear();
+    showOffline();
+    endWrite(WriteEnd::Lost);
 }
 
 } // namespace tarvil

@@ -4,7 +4,7 @@
 #include "support/ToolRig.h"
 
 #include "app/ObjectPanel.h"
-#include "link/TransceiverLink.h"
+#include "link/Links.h"
 #include "model/ObjectTable.h"
 #include "model/PanelTypeCatalogue.h"
 
@@ -58,7 +58,7 @@ private slots:
         QCOMPARE(rig.window->statusText(), QStringLiteral("Нет связи с 127.0.0.2"));
         QVERIFY(!rig.action("ItemRead")->isEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(rig.action("ItemRead")->isEnabled(), 10000);
-        QCOMPARE(rig.window->link().vars().State, std::int32_t(lsIdle));
+        QCOMPARE(rig.window->links().lan().state(), lsIdle);
         QVERIFY(rig.window->windowTitle().endsWith(QStringLiteral("      Автономный режим")));
     }
 
@@ -209,7 +209,7 @@ private slots:
         QCOMPARE(rig.dialogs.messages.at(0).text, message);
         QVERIFY(rig.action("ItemRead")->isEnabled() && rig.action("ItemWr")->isEnabled());
         QVERIFY(rig.find<QPushButton>("WrBtn")->isVisible());
-        QCOMPARE(rig.window->link().vars().State, std::int32_t(lsIdle));
+        QCOMPARE(rig.window->links().lan().state(), lsIdle);
         if (fault == 0 && !read) {
             int datf = 0;
             for (const auto &d : rig.lan.received())
@@ -237,7 +237,7 @@ private slots:
         rig.action("ItemWr")->trigger();
         QCOMPARE(rig.dialogs.messages.size(), 1);
         QCOMPARE(rig.dialogs.messages.at(0).text, QStringLiteral("Завершить работу приложения?"));
-        QVERIFY(rig.window->link().vars().StopFlag);
+        QVERIFY(rig.window->links().pump().stopped());
         QVERIFY(!rig.window->isVisible());
     }
 };

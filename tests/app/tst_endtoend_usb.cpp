@@ -3,7 +3,7 @@
 #include "support/FakeLinkView.h"
 #include "support/ToolRig.h"
 
-#include "link/TransceiverLink.h"
+#include "link/Links.h"
 
 #include <QProgressBar>
 #include <QPushButton>
@@ -35,7 +35,7 @@ private slots:
         // Polls and answers alternate without pause.
         const int polls = rig.usb.polls();
         QTRY_VERIFY(rig.usb.polls() > polls + 5);
-        QVERIFY(rig.window->link().usbConnected());
+        QVERIFY(rig.window->links().usb().connected());
     }
 
     void write_withNegativeAcknowledgements_reachesEveryAddress()
@@ -50,7 +50,7 @@ private slots:
         faults.seed = 7;
         rig.usb.setFaults(faults);
         rig.action("ItemWr")->trigger();
-        QVERIFY(rig.window->link().usbWriteActive());
+        QVERIFY(rig.window->links().usb().writing());
         QVERIFY(!rig.action("ItemLoad")->isEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(rig.messageCount(kDone) == 1, 120000);
 
@@ -58,14 +58,14 @@ private slots:
         for (int address = 0; address < kImageSize; address += 997)
             QVERIFY(rig.usb.packetsAt(address) >= 1);
         QVERIFY(rig.usb.packetsAt(0) >= 2); // packet 0 goes twice
-        QVERIFY(rig.window->link().packets().isEmpty());
+        QVERIFY(rig.window->links().packets().isEmpty());
         QCOMPARE(rig.find<QProgressBar>("Gauge")->value(), 0);
         QVERIFY(!rig.action("ItemRead")->isEnabled());
         QVERIFY(rig.action("ItemLoad")->isEnabled() && rig.action("ItemSave")->isEnabled());
         // The poll cycle comes back after the write.
         const int polls = rig.usb.polls();
         QTRY_VERIFY(rig.usb.polls() > polls + 2);
-        QTRY_VERIFY(rig.window->link().usbConnected());
+        QTRY_VERIFY(rig.window->links().usb().connected());
         QVERIFY(rig.action("ItemWr")->isEnabled());
     }
 
@@ -78,7 +78,7 @@ private slots:
         faults.stopAfter = 40;
         rig.usb.setFaults(faults);
         rig.action("ItemWr")->trigger();
-        QTRY_VERIFY_WITH_TIMEOUT(!rig.window->link().usbWriteActive(), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(!rig.window->links().usb().writing(), 30000);
         QCOMPARE(rig.dialogs.messages.size(), 1);
         QCOMPARE(rig.dialogs.messages.at(0),
                  (UserMessage{"Трансивер не отвечает", "Связь с трансивером", MsgIcon::Error, MsgButtons::Ok, true}));
@@ -97,11 +97,11 @@ private slots:
         faults.closeAfter = 300;
         rig.usb.setFaults(faults);
         rig.action("ItemWr")->trigger();
-        QTRY_VERIFY_WITH_TIMEOUT(!rig.window->link().usbWriteActive(), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(!rig.window->links().usb().writing(), 30000);
         QCOMPARE(rig.dialogs.messages.value(0).text, QStringLiteral("Трансивер не отвечает"));
         QCOMPARE(rig.window->statusText(), QStringLiteral("Нет связи"));
         QVERIFY(rig.window->windowTitle().endsWith(QStringLiteral("Автономный режим")));
-        QVERIFY(!rig.window->link().comPortOpen());
+        QVERIFY(!rig.window->links().usb().isOpen());
         QVERIFY(rig.action("ItemLink")->isEnabled() && rig.action("ItemSave")->isEnabled());
         // The tool goes on: the window still handles events.
         QTest::qWait(50);
@@ -114,7 +114,7 @@ private slots:
         QVERIFY(rig.connectUsb());
         rig.usb.close();
         QTRY_COMPARE(rig.window->statusText(), QStringLiteral("Нет связи"));
-        QTRY_VERIFY(!rig.window->link().comPortOpen());
+        QTRY_VERIFY(!rig.window->links().usb().isOpen());
         QVERIFY(!rig.find<QPushButton>("WrBtn")->isVisible());
         QVERIFY(rig.dialogs.messages.isEmpty());
     }
@@ -146,7 +146,7 @@ private slots:
         QCOMPARE(rig.dialogs.messages.at(0).text, QStringLiteral("Ошибка выбора типа ППК!"));
         QCOMPARE(rig.dialogs.messages.at(1).text, QStringLiteral("Завершить работу приложения?"));
         QVERIFY(rig.window->isVisible());
-        QVERIFY(!rig.window->link().comPortOpen());
+        QVERIFY(!rig.window->links().usb().isOpen());
         QVERIFY(rig.action("ItemLink")->isEnabled());
     }
 };

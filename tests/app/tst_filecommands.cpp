@@ -3,7 +3,7 @@
 #include "support/ToolRig.h"
 
 #include "files/ConfigFile.h"
-#include "link/TransceiverLink.h"
+#include "link/Links.h"
 
 #include <QFile>
 #include <QLabel>

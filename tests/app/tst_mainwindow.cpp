@@ -3,7 +3,7 @@
 #include "app/ObjectPanel.h"
 #include "app/QtDialogs.h"
 #include "app/RadioGroup.h"
-#include "link/TransceiverLink.h"
+#include "link/Links.h"
 #include "model/IpAddress.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestEnv.h"
@@ -371,7 +371,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
         QCOMPARE(baud->currentIndex(), 6);
         QVERIFY(window->windowTitle().endsWith(QStringLiteral("Com1")));
-        QVERIFY(!window->link().vars().StopFlag);
+        QVERIFY(!window->links().pump().stopped());
     }
 
     void secondWindow_neverShown()
@@ -703,7 +703,7 @@ private slots:
                                                     QStringLiteral("Завершение работы"), MsgIcon::Warning,
                                                     MsgButtons::YesNo, false}));
         QVERIFY(window->isVisible());
-        QVERIFY(!window->link().vars().StopFlag);
+        QVERIFY(!window->links().pump().stopped());
         QVERIFY(offWhileAsked);
         QVERIFY(!udp->isActive());
         QVERIFY(!ack->isActive());
@@ -715,7 +715,7 @@ private slots:
         QVERIFY(!window->close());
         QVERIFY(window->isVisible());
         QCOMPARE(dialogs->messages.size(), 1);
-        QVERIFY(!window->link().vars().StopFlag);
+        QVERIFY(!window->links().pump().stopped());
         dialogs->answers << MsgAnswer::Cancel; // any answer but Yes
         QVERIFY(!window->close());
         QVERIFY(window->isVisible());
@@ -723,13 +723,10 @@ private slots:
 
     void closeAnsweredYes_stopsAndCloses()
     {
-        for (std::uint16_t address = 0; address < 3; ++address)
-            window->link().packets().append(';', address, 0);
         QVERIFY(window->close());
         QCOMPARE(dialogs->messages.size(), 1);
         QVERIFY(!window->isVisible());
-        QVERIFY(window->link().vars().StopFlag);
-        QVERIFY(window->link().packets().isEmpty());
+        QVERIFY(window->links().pump().stopped());
     }
 
     void closeRequests_whileAsking_askOnce()
@@ -757,26 +754,6 @@ private slots:
         window->requestClose();
         QTest::qWait(20);
         QCOMPARE(dialogs->messages.size(), 1);
-    }
-
-    // ---- the view's dialogs go through the adapter ----
-
-    void viewDialogs_goThroughTheAdapter()
-    {
-        const UserMessage box{"Нет связи", "Связь", MsgIcon::Error, MsgButtons::Ok, true};
-        dialogs->answers << MsgAnswer::Ok;
-        QCOMPARE(window->showMessage(box), MsgAnswer::Ok);
-        QCOMPARE(dialogs->messages.last(), box);
-
-        dialogs->texts << QStringLiteral("192.168.1.221");
-        QVERIFY(window->askText("LAN", "IP-адрес", "192.168.1.1") == QStringLiteral("192.168.1.221"));
-        QCOMPARE(dialogs->prompts.last().value, QStringLiteral("192.168.1.1"));
-        QVERIFY(!window->askText("LAN", "IP-адрес", "").has_value()); // nothing queued: cancelled
-
-        PortChoiceRequest request{"Select Port", {"a", "b"}, {{"COM3", "USB"}}};
-        dialogs->ports << QStringLiteral("COM3");
-        QVERIFY(window->choosePort(request) == QStringLiteral("COM3"));
-        QCOMPARE(dialogs->portRequests.last().ports.size(), 1);
     }
 };
 

@@ -1,5 +1,7 @@
 #include "FakeLinkView.h"
 
+#include "link/PumpWait.h"
+
 namespace tarvil::test {
 
 namespace {
@@ -69,9 +71,11 @@ void FakeLinkView::setGauge(int percent)
     gaugeHistory << percent;
 }
 
-MsgAnswer FakeLinkView::showMessage(const UserMessage &message)
+MsgAnswer FakeLinkView::message(const UserMessage &message)
 {
     messages << message;
+    if (NotificationScope::active())
+        boxesInsideNotifications << message;
     log << QStringLiteral("message:") + message.text;
     if (onMessage)
         onMessage(message);
@@ -80,7 +84,7 @@ MsgAnswer FakeLinkView::showMessage(const UserMessage &message)
     return message.buttons == MsgButtons::YesNo ? MsgAnswer::Yes : MsgAnswer::Ok;
 }
 
-std::optional<QString> FakeLinkView::askText(const QString &caption, const QString &prompt, const QString &value)
+std::optional<QString> FakeLinkView::inputText(const QString &caption, const QString &prompt, const QString &value)
 {
     prompts << caption + QLatin1Char('|') + prompt + QLatin1Char('|') + value;
     log << QStringLiteral("prompt");

@@ -1,11 +1,11 @@
 #pragma once
 
-// A recording LinkView for running the link and its transactions without a
-// window.
+// A recording LinkView, and dialogs adapter, for running the link and its
+// transactions without a window.
 //
 //   FakeLinkView view;
 //   view.settings = validSettings();        // what commonSettings() returns
-//   view.answers.enqueue(MsgAnswer::Ok);    // answers for showMessage, in order
+//   view.answers.enqueue(MsgAnswer::Ok);    // answers for its boxes, in order
 //   view.onMessage = [&](const UserMessage &m) { ... };  // runs while the box is "open"
 //   ... run the link ...
 //   QCOMPARE(view.messages.last().text, "...");
@@ -14,6 +14,7 @@
 // The log records every call in order as a short text ("lock", "unlock",
 // "caption:Lan:127.0.0.2", "status:...", "gauge:42", "message:...", ...).
 
+#include "link/Dialogs.h"
 #include "link/LinkView.h"
 
 #include <QHash>
@@ -26,7 +27,7 @@
 
 namespace tarvil::test {
 
-class FakeLinkView : public LinkView {
+class FakeLinkView : public LinkView, public Dialogs {
 public:
     FakeLinkView();
 
@@ -55,6 +56,9 @@ public:
 
     // Dialogs.
     QList<UserMessage> messages;
+    // Boxes asked for while a socket, serial-port or timer notification ran:
+    // there must be none.
+    QList<UserMessage> boxesInsideNotifications;
     QQueue<MsgAnswer> answers;
     std::function<void(const UserMessage &)> onMessage;
     QQueue<std::optional<QString>> textAnswers;
@@ -73,8 +77,10 @@ public:
     void releaseWrBtn() override;
     void setGaugeVisible(bool visible) override;
     void setGauge(int percent) override;
-    MsgAnswer showMessage(const UserMessage &message) override;
-    std::optional<QString> askText(const QString &caption, const QString &prompt, const QString &value) override;
+    MsgAnswer message(const UserMessage &message) override;
+    std::optional<QString> inputText(const QString &caption, const QString &prompt, const QString &value) override;
+    std::optional<QString> openFileName(const FileDialogRequest &) override { return std::nullopt; }
+    std::optional<QString> saveFileName(const FileDialogRequest &) override { return std::nullopt; }
     std::optional<QString> choosePort(const PortChoiceRequest &request) override;
     CommonSettings commonSettings() const override { return settings; }
     QList<ObjectRow> objectRows() const override { return rows; }

@@ -1,5 +1,7 @@
 #include "ScriptedDialogs.h"
 
+#include "link/PumpWait.h"
+
 namespace tarvil::test {
 
 namespace {
@@ -23,6 +25,8 @@ void ScriptedDialogs::clearRecords()
 MsgAnswer ScriptedDialogs::message(const UserMessage &message)
 {
     messages.append(message);
+    if (NotificationScope::active())
+        boxesInsideNotifications.append(message);
     if (whileOpen)
         whileOpen(message);
     if (!answers.isEmpty())

@@ -23,7 +23,7 @@
 // loop run. Tests use it to act at that moment (another close, a datagram,
 // QTest::qWait on timers).
 
-#include "app/Dialogs.h"
+#include "link/Dialogs.h"
 
 #include <QList>
 #include <QQueue>
@@ -55,6 +55,9 @@ public:
     QList<Prompt> prompts;
     QList<FileDialogRequest> openRequests;
     QList<FileDialogRequest> saveRequests;
+    // Boxes asked for while a socket, serial-port or timer notification ran:
+    // there must be none.
+    QList<UserMessage> boxesInsideNotifications;
     QList<PortChoiceRequest> portRequests;
 
     // Forgets the requests (the queues stay).

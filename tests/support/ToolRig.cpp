@@ -4,7 +4,7 @@
 
 #include "app/ObjectPanel.h"
 #include "app/RadioGroup.h"
-#include "link/TransceiverLink.h"
+#include "link/Links.h"
 #include "model/ObjectTable.h"
 
 #include <QComboBox>
@@ -67,7 +67,7 @@ bool ToolRig::connectLan()
         return false;
     dialogs.texts.enqueue(QStringLiteral("127.0.0.2"));
     action("Lan")->trigger();
-    return window->link().vars().State == lsIdle && action("ItemRead")->isEnabled();
+    return window->links().lan().state() == lsIdle && action("ItemRead")->isEnabled();
 }
 
 bool ToolRig::connectUsb()
@@ -76,7 +76,7 @@ bool ToolRig::connectUsb()
         return false;
     dialogs.ports.enqueue(usb.devicePath());
     action("USB1")->trigger();
-    return QTest::qWaitFor([this] { return window->link().usbConnected(); }, 10000);
+    return QTest::qWaitFor([this] { return window->links().usb().connected(); }, 10000);
 }
 
 void ToolRig::typeSettings(const CommonSettings &s)
@@ -121,7 +121,7 @@ void storeRows(ObjectTable &table, const QList<ObjectRow> &rows)
 
 QByteArray ToolRig::builtImage() const
 {
-    return QByteArray(reinterpret_cast<const char *>(window->link().image().data()), kImageSize);
+    return QByteArray(reinterpret_cast<const char *>(window->image().data()), kImageSize);
 }
 
 int ToolRig::messageCount(const QString &text) const

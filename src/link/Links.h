@@ -1,0 +1,71 @@
+#pragma once
+
+#include "link/Deferred.h"
+#include "link/LanLink.h"
+#include "link/LinkConfig.h"
+#include "link/LinkState.h"
+#include "link/Packets.h"
+#include "link/PumpWait.h"
+#include "link/UsbLink.h"
+#include "link/SerialPort.h"
+#include "link/UdpEndpoint.h"
+#include "link/WriteTransaction.h"
+
+#include <QObject>
+
+#include <memory>
+
+namespace tarvil {
+
+class ConfigImage;
+class Dialogs;
+class LinkView;
+
+// The parts of the transceiver link, wired together: the waits, both links
+// and both transactions. The configuration image belongs to the caller's
+// model; the packet list holds the last build. The handler names are the
+// entry points of the window's commands.
+class Links : public QObject {
+    Q_OBJECT
+public:
+    // Null adapters mean the real ones (QSerialPort, QUdpSocket).
+    Links(LinkView &view, Dialogs &dialogs, ConfigImage &image, const LinkConfig &config,
+          std::unique_ptr<SerialPort> serial = {}, std::unique_ptr<UdpEndpoint> udp = {}, QObject *parent = nullptr);
+    ~Links() override;
+
+    PumpWait &pump() { return pump_; }
+    LinkSession &session() { return session_; }
+    LanLink &lan() { return lan_; }
+    UsbLink &usb() { return usb_; }
+    WriteTransaction &writer() { return write_; }
+    ReadTransaction &reader() { return read_; }
+    const PacketList &packets() const { return packets_; }
+    const LinkConfig &config() const { return config_; }
+
+    // First showing of the window: empty packet list, zeroed object records,
+    // StopFlag cleared; a UDP port that could not be bound is reported once.
+    void formShow();
+    // "Выход": TimerUDP and TimerWaitAck off.
+    void stopTimersForExit();
+    // Confirmed close: StopFlag set (every wait ends), port closed, packets released.
+    void shutdown();
+
+    void USB1Click() { usb_.USB1Click(); }
+    void LanClick();
+    void WrBtnClick(const SaveTarget *saveTarget = nullptr) { write_.WrBtnClick(saveTarget); }
+    void ItemReadClick() { read_.ItemReadClick(); }
+
+private:
+    LinkConfig config_;
+    ConfigImage &image_;
+    PumpWait pump_;
+    Deferred deferred_;
+    LinkSession session_;
+    PacketList packets_;
+    LanLink lan_;
+    UsbLink usb_;
+    WriteTransaction write_;
+    ReadTransaction read_;
+};
+
+} // namespace tarvil

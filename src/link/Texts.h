@@ -1,0 +1,63 @@
+#pragma once
+
+#include "model/UserMessage.h"
+
+#include <QString>
+
+#include <cstdint>
+
+// Every text the link, the transactions and the window show, in one place.
+// The wording, blanks and typos are the system's own: installers and their
+// manuals know them.
+namespace tarvil::texts {
+
+// Captions
+inline const QString kError = QStringLiteral("Ошибка");
+inline const QString kConfiguring = QStringLiteral("Конфигурирование трансивера");
+inline const QString kLinkCaption = QStringLiteral("Связь с трансивером");
+inline const QString kLanWork = QStringLiteral("Работа по ЛВС");
+inline const QString kHardware = QStringLiteral("Оборудование");
+
+// Status line
+QString connectingTo(const QString &address);
+QString noLinkWith(const QString &address);
+inline const QString kNoLink = QStringLiteral("Нет связи");
+
+// The connect prompt
+inline const QString kAddressPrompt = QStringLiteral("Введите IP-адрес трансивера");
+inline const QString kDefaultAddress = QStringLiteral("192.168.1.221");
+
+// The write's field checks, in the order the write runs them.
+inline const QString kNoSerial = QStringLiteral("Не определен заводской номер");
+inline const QString kNoMasterPort = QStringLiteral("Не определен IP - порт приемника");
+inline const QString kNoOwnPort = QStringLiteral("Не определен локальный порт");
+inline const QString kNoMasterIp = QStringLiteral("Не определен IP - адрес приемника");
+inline const QString kNoOwnIp = QStringLiteral("Не определен локальный IP - адрес");
+inline const QString kNoGatewayIp = QStringLiteral("Не определен  IP - адрес шлюза");
+inline const QString kNoApn = QStringLiteral("Не определен APN GPRS - канала");
+
+// No answer: the data blocks' text keeps its trailing blank.
+inline const QString kNoAnswer = QStringLiteral("Трансивер не отвечает");
+inline const QString kNoAnswerBlock = QStringLiteral("Трансивер не отвечает ");
+
+UserMessage fieldCheck(const QString &text);
+UserMessage writeDone(const QString &serial);
+UserMessage writeRefused();
+UserMessage noAnswer(const QString &text);
+UserMessage readDone(std::uint32_t serial);
+UserMessage readFailed();
+UserMessage invalidAddress();
+UserMessage udpBindFailed(std::uint16_t port, const QString &reason);
+UserMessage noComPort(const QString &detail);
+QString portPermission(const QString &port);
+UserMessage fatalPanelType();
+UserMessage memoryFailure();
+
+// The window's own
+UserMessage closeQuestion();
+UserMessage saveNeedsSerial();
+UserMessage saveFailed(const QString &file, const QString &reason);
+UserMessage loadBadFormat();
+UserMessage loadTruncated();
+
+} // namespace tarvil::texts

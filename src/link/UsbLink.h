@@ -1,0 +1,119 @@
+#pragma once
+
+#include "link/LinkConfig.h"
+#include "link/LinkState.h"
+#include "link/SerialPort.h"
+#include "link/Packets.h"
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+class QTimer;
+
+namespace tarvil {
+
+class Deferred;
+class Dialogs;
+class LinkView;
+class PumpWait;
+
+// The USB link: the serial port, the poll cycle and its watch, and the
+// stop-and-wait stream of a write. Exactly one frame (a poll or a packet) is
+// in flight at a time, and the link remembers which, so that every reply byte
+// is matched to the frame it answers. A byte that answers nothing it knows of
+// (a late answer to a frame it gave up on, a duplicate) puts the link out of
+// step: it then sends nothing for one watch interval, discards what arrives,
+// and polls again before it trusts the link. A write that began meanwhile
+// starts after that.
+class UsbLink : public QObject {
+    Q_OBJECT
+public:
+    enum class State {
+        Closed,         // port not open
+        Polling,        // the poll cycle; connected() tells whether the last poll was answered
+        Resyncing,      // out of step: quiet for one watch interval, then a poll
+        WaitingToStart, // a write awaits the answer to the frame in flight, then sends packet 0
+        Streaming,      // a write: one packet per acknowledgement
+    };
+    enum class WriteEnd { Done, NoAnswer, Fatal, Lost };
+
+    // Null `serial` means the real QSerialPort.
+    UsbLink(LinkView &view, Dialogs &dialogs, Deferred &deferred, PumpWait &pump, LinkSession &session,
+            const LinkConfig &config, std::unique_ptr<SerialPort> serial = {}, QObject *parent = nullptr);
+    ~UsbLink() override;
+
+    // "USB": opens the port (asking which, the first time) and polls.
+    void USB1Click();
+    // "LAN" was chosen: the port is closed and a new USB choice asks again.
+    void releasePort();
+    // A confirmed close: port closed, every timer off, the stream dropped.
+    void shutdown();
+
+    State state() const { return state_; }
+    // UsbConnected: the transceiver answered the last poll (or a write runs).
+    bool connected() const { return connected_; }
+    bool writing() const { return stream_.has_value(); }
+    bool isOpen() const;
+    QString portName() const { return portName_; }
+    SerialPort &serialPort() { return *serial_; }
+
+    // Streams `packets`: packet 0, packet 0 again, then 1..n-1, each on the
+    // acknowledgement of the one before; done on the acknowledgement of the
+    // last. Started again while one runs, the stream begins anew at packet 0.
+    void startWrite(const PacketList &packets);
+
+    // Handlers of the port's and the link's own notifications.
+    void ComPortTriggerAvail();
+    void ComPortTriggerTimer();
+    void TimerUsbWriteTimer();
+
+signals:
+    // Frame `position` of the stream (0..count) has just been written.
+    void progressed(int position, int count);
+    void writeEnded(tarvil::UsbLink::WriteEnd end);
+
+private:
+    struct Frame {
+        bool poll = true;
+        int position = 0; // of a packet in the stream
+    };
+    struct Stream {
+        PacketList packets;
+        int confirmed = 0; // frames acknowledged, in order
+        int frames() const { return packets.count() + 1; }
+    };
+
+    bool openPort(QString *problem);
+    void armWatch(int ticks);
+    void disarmWatch();
+    void writePoll();
+    void sendFrame(int position);
+    void resync();
+    void showOffline();
+    void onReply(int reply, const Frame &frame);
+    void complete();
+    void endWrite(WriteEnd end);
+    void fatal();
+    void onSerialFailed(const QString &reason);
+
+    LinkView &view_;
+    Dialogs &dialogs_;
+    Deferred &deferred_;
+    PumpWait &pump_;
+    LinkSession &session_;
+    LinkConfig config_;
+    std::unique_ptr<SerialPort> serial_;
+    QTimer *linkWatch_;
+    QTimer *timerUsbWrite_;
+
+    State state_ = State::Closed;
+    bool connected_ = false;
+    std::optional<Frame> inFlight_;
+    std::optional<Stream> stream_;
+    QString portName_; // empty: no port chosen ("ComNumber 0")
+};
+
+} // namespace tarvil

@@ -1,0 +1,300 @@
+#include "link/WriteTransaction.h"
+
+#include "link/Deferred.h"
+#include "link/Dialogs.h"
+#include "link/LinkView.h"
+#include "link/Texts.h"
+#include "model/ConfigImage.h"
+#include "model/IpAddress.h"
+
+namespace tarvil {
+
+namespace {
+
+constexpr int kRetries = 7;
+constexpr int kFinalRetries = 19;
+
+} // namespace
+
+WriteTransaction::WriteTransaction(LinkView &view, Dialogs &dialogs, Deferred &deferred, LinkSession &session,
+                                   ConfigImage &image, PacketList &packets, LanLink &lan, UsbLink &usb,
+                                   QObject *parent)
+    : QObject(parent), view_(view), dialogs_(dialogs), deferred_(deferred), session_(session), image_(image),
+      packets_(packets), lan_(lan), usb_(usb)
+{
+    setObjectName(QStringLiteral("WriteTransaction"));
+    connect(&usb_, &UsbLink::progressed, this, &WriteTransaction::onUsbProgress);
+    connect(&usb_, &UsbLink::writeEnded, this, &WriteTransaction::onUsbEnded);
+}
+
+void WriteTransaction::restoreCommandsAfterSave()
+{
+    if ((lan_.state() == lsIdle && session_.activeChannel == Channel::Lan) ||
+        (session_.activeChannel == Channel::Usb && usb_.connected())) {
+        view_.UnlockCommands();
+    } else {
+        view_.setCommandEnabled(Command::ItemLoad, true);
+        view_.setCommandEnabled(Command::ItemSave, true);
+        view_.setCommandEnabled(Command::ItemLink, true);
+    }
+}
+
+std::optional<ConfigImage> WriteTransaction::build()
+{
+    const CommonSettings s = view_.commonSettings();
+    ConfigImage image = image_;
+    image.storeSelections(s.etherProt, s.dhcp);
+
+    const auto refuse = [this](Control control, const QString &text) -> std::optional<ConfigImage> {
+        dialogs_.message(texts::fieldCheck(text));
+        view_.focusControl(control);
+        // Inside a running write or read the commands stay as it left them.
+        if (!running())
+            view_.UnlockCommands();
+        return std::nullopt;
+    };
+
+    // A pasted text that is no number is refused like an empty one, rather
+    // than written as a wrong value.
+    const auto serial = parseDecimal(s.serial);
+    if (!serial || *serial > 0xFFFFFFFFull)
+        return refuse(Control::EditMAC, texts::kNoSerial);
+    image.storeCommonNumber(CommonField::Serial, std::uint32_t(*serial));
+
+    const auto masterPort = parseDecimal(s.masterPort);
+    if (!masterPort)
+        return refuse(Control::EditPort1_PCN, texts::kNoMasterPort);
+    image.storeCommonNumber(CommonField::MasterPort, std::uint32_t(*masterPort));
+
+    const auto ownPort = parseDecimal(s.ownPort);
+    if (!ownPort)
+        return refuse(Control::EditPort_Loc, texts::kNoOwnPort);
+    image.storeCommonNumber(CommonField::OwnPort, std::uint32_t(*ownPort));
+
+    const std::uint32_t masterIp = TextToIp(s.masterIp);
+    if (masterIp == 0)
+        return refuse(Control::EditIP1_PCN, texts::kNoMasterIp);
+    image.storeCommonNumber(CommonField::MasterIp, masterIp);
+
+    const std::uint32_t ownIp = TextToIp(s.ownIp);
+    if (ownIp == 0)
+        return refuse(Control::DHCP_IP, texts::kNoOwnIp);
+    image.storeCommonNumber(CommonField::OwnIp, ownIp);
+
+    const std::uint32_t gatewayIp = TextToIp(s.gatewayIp);
+    if (gatewayIp == 0)
+        return refuse(Control::Shl_IP, texts::kNoGatewayIp);
+    image.storeCommonNumber(CommonField::GatewayIp, gatewayIp);
+
+    if (s.apn.isEmpty())
+        return refuse(Control::EditAPN, texts::kNoApn);
+    image.storeCommonText(CommonField::Apn, s.apn);
+
+    image.finishBuild(s, view_.objectRows());
+    return image;
+}
+
+void WriteTransaction::WrBtnClick(const SaveTarget *saveTarget)
+{
+    const bool nested = running();
+    view_.LockCommands();
+    if (!nested)
+        progress_.done = 0;
+
+    const std::optional<ConfigImage> built = build();
+    if (!built)
+        return;
+    image_ = *built;
+    packets_.buildFrom(image_);
+
+    if (saveTarget) {
+        if (saveTarget->write)
+            saveTarget->write(packets_);
+        restoreCommandsAfterSave();
+        return;
+    }
+
+    const bool usbUsable = session_.activeChannel == Channel::Usb && usb_.connected() && usb_.isOpen();
+    // A nested LAN start sends nothing, and the running write's progress is
+    // its own; a USB start, nested or not, begins its stream anew.
+    if (!nested || usbUsable) {
+        progress_ = Progress{0, kPacketSize * packets_.count()};
+        view_.setGauge(0);
+    }
+    if (usbUsable) {
+        view_.setGaugeVisible(true);
+        state_ = State::Usb;
+        usb_.startWrite(packets_);
+        return;
+    }
+    if (lan_.state() == lsIdle && session_.activeChannel == Channel::Lan) {
+        lanWrite(image_);
+        return;
+    }
+    // No usable link: restored as after a save, unless a transaction still
+    // runs and keeps them locked.
+    if (!running())
+        restoreCommandsAfterSave();
+}
+
+bool WriteTransaction::lanStep(const QByteArray &request, LinkState awaiting, int retries, int n,
+                               const QString &failure)
+{
+    lan_.request(request, awaiting, retries);
+    switch (lan_.waitFor(lsAcknowledged, n)) {
+    case LanLink::WaitResult::Stopped: return false;
+    case LanLink::WaitResult::Failed:
+        dialogs_.message(texts::noAnswer(failure));
+        lan_.setState(lsIdle);
+        lan_.stopAckTimer();
+        view_.UnlockCommands();
+        return false;
+    case LanLink::WaitResult::Reached: break;
+    }
+    return true;
+}
+
+void WriteTransaction::lanWrite(const ConfigImage &built)
+{
+    // The write sends this image whatever a later start builds meanwhile.
+    const ConfigImage image = built;
+    state_ = State::Lan;
+    ++session_.lanWaits;
+    struct Running {
+        WriteTransaction &t;
+        ~Running()
+        {
+            --t.session_.lanWaits;
+            t.state_ = State::Idle;
+        }
+    } running{*this};
+
+    lan_.keepAlive(false);
+    if (!lanStep(LanFrame::datF(), lsWaitReady, kRetries, 2, texts::kNoAnswer))
+        return;
+    progress_.total = kImageSize;
+
+    // Sixty blocks of five object records, then the common block.
+    for (int n = 1; n <= LanFrame::kBlocks; ++n) {
+        if (!lanStep(LanFrame::writeBlock(n, image), lsWaitBlockAck, kRetries, 5, texts::kNoAnswerBlock))
+            return;
+        progress_.done += LanFrame::kBlockDataLength;
+        view_.setGauge(progress_.percent());
+    }
+    if (!lanStep(LanFrame::writeCommon(image), lsWaitBlockAck, kRetries, 2, texts::kNoAnswer))
+        return;
+    progress_.done += kCommonSize;
+    view_.setGauge(progress_.percent());
+
+    // End of data, then ask for the result. "AT+FPDE" goes out once; only
+    // "AT+CONFIG" sits in the request slot to be repeated.
+    lan_.sendOnce(LanFrame::fpdE());
+    if (!lanStep(LanFrame::config(), lsWaitResult, kFinalRetries, 5, texts::kNoAnswer))
+        return;
+
+    dialogs_.message(lan_.result() == LanReply::Success ? texts::writeDone(view_.commonSettings().serial)
+                                                        : texts::writeRefused());
+    lan_.stopAckTimer();
+    lan_.keepAlive(true);
+    view_.UnlockCommands();
+    view_.setGauge(0);
+    lan_.setState(lsIdle);
+}
+
+void WriteTransaction::onUsbProgress(int position, int count)
+{
+    if (state_ != State::Usb)
+        return;
+    // The gauge is set before each packet from the bytes sent so far; the
+    // stream's first frame counts as one packet.
+    progress_ = Progress{kPacketSize * std::max(position, 1), kPacketSize * count};
+    view_.setGauge(progress_.percent());
+}
+
+void WriteTransaction::onUsbEnded(UsbLink::WriteEnd end)
+{
+    if (state_ != State::Usb)
+        return;
+    state_ = State::Idle;
+    view_.releaseWrBtn();
+    switch (end) {
+    case UsbLink::WriteEnd::Done:
+        packets_.clear();
+        view_.setCommandEnabled(Command::ItemWr, false);
+        view_.setGauge(0);
+        deferred_.post([this] {
+            dialogs_.message(texts::writeDone(view_.commonSettings().serial));
+            view_.UnlockCommands();
+            view_.setCommandEnabled(Command::ItemRead, false);
+        });
+        break;
+    case UsbLink::WriteEnd::NoAnswer:
+    case UsbLink::WriteEnd::Lost:
+        deferred_.post([this] {
+            dialogs_.message(texts::noAnswer(texts::kNoAnswer));
+            restoreCommandsAfterSave();
+        });
+        break;
+    case UsbLink::WriteEnd::Fatal:
+        // The fatal box and the close question follow from the link.
+        restoreCommandsAfterSave();
+        break;
+    }
+}
+
+ReadTransaction::ReadTransaction(LinkView &view, Dialogs &dialogs, LinkSession &session, ConfigImage &image,
+                                 LanLink &lan, QObject *parent)
+    : QObject(parent), view_(view), dialogs_(dialogs), session_(session), image_(image), lan_(lan)
+{
+    setObjectName(QStringLiteral("ReadTransaction"));
+    connect(&lan_, &LanLink::readStored, this, [this](int bytes) {
+        if (state_ != State::Reading)
+            return;
+        progress_.done += bytes;
+        view_.setGauge(progress_.percent());
+    });
+}
+
+void ReadTransaction::ItemReadClick()
+{
+    view_.clearObjectCount();
+    if (lan_.state() != lsIdle)
+        return;
+    view_.LockCommands();
+    image_.clear();
+    view_.clearFieldsForRead();
+    view_.clearObjectTable();
+    progress_ = Progress{0, kImageSize};
+    state_ = State::Reading;
+    ++session_.lanWaits;
+    lan_.beginRead(image_, kRetries);
+    const LanLink::WaitResult result = lan_.waitFor(lsReadDone, 2);
+    --session_.lanWaits;
+    state_ = State::Idle;
+    lan_.endRead();
+    if (result == LanLink::WaitResult::Stopped)
+        return;
+
+    if (result == LanLink::WaitResult::Reached) {
+        lan_.stopAckTimer();
+        lan_.keepAlive(true);
+        const std::uint32_t serial =
+            ConfigImage::readUnsigned(image_.common() + CommonField::Serial.offset, CommonField::Serial.width);
+        dialogs_.message(texts::readDone(serial));
+        view_.setGauge(0);
+        lan_.setState(lsIdle);
+        view_.applyCommonSettings(image_.decodeCommon());
+        view_.rebuildObjectTable();
+        view_.UnlockCommands();
+        return;
+    }
+
+    lan_.stopWaitTimers();
+    dialogs_.message(texts::readFailed());
+    view_.UnlockCommands();
+    view_.setGauge(0);
+    lan_.keepAlive(true);
+    lan_.setState(lsIdle);
+}
+
+} // namespace tarvil

@@ -1,0 +1,90 @@
+#pragma once
+
+#include "link/LanLink.h"
+#include "link/LinkState.h"
+#include "link/Packets.h"
+#include "link/UsbLink.h"
+
+#include <QObject>
+
+#include <functional>
+#include <optional>
+
+namespace tarvil {
+
+class ConfigImage;
+class Deferred;
+class Dialogs;
+class LinkView;
+
+// Where a save sends the packets of its build instead of the transceiver.
+struct SaveTarget {
+    std::function<void(const PacketList &)> write;
+};
+
+// The write: the field checks in their order, the build of the image and the
+// packet list, and then the LAN dialogue or the USB stream, with the result
+// messages, the command lock and the gauge. A start while a write or a read
+// runs ("Пуск" stays usable) never harms the running one: a refused check
+// leaves it, its packets and the command lock alone, and a LAN write sends an
+// image of its own.
+class WriteTransaction : public QObject {
+    Q_OBJECT
+public:
+    enum class State { Idle, Lan, Usb };
+
+    WriteTransaction(LinkView &view, Dialogs &dialogs, Deferred &deferred, LinkSession &session, ConfigImage &image,
+                     PacketList &packets, LanLink &lan, UsbLink &usb, QObject *parent = nullptr);
+
+    void WrBtnClick(const SaveTarget *saveTarget = nullptr);
+    State state() const { return state_; }
+    const Progress &progress() const { return progress_; }
+
+private:
+    bool running() const { return state_ != State::Idle || session_.lanWaits > 0; }
+    // The checked fields stored into a copy of the image, then the rest of the
+    // build; nothing when a check refuses.
+    std::optional<ConfigImage> build();
+    void restoreCommandsAfterSave();
+    void lanWrite(const ConfigImage &image);
+    bool lanStep(const QByteArray &request, LinkState awaiting, int retries, int n, const QString &failure);
+    void onUsbProgress(int position, int count);
+    void onUsbEnded(UsbLink::WriteEnd end);
+
+    LinkView &view_;
+    Dialogs &dialogs_;
+    Deferred &deferred_;
+    LinkSession &session_;
+    ConfigImage &image_;
+    PacketList &packets_;
+    LanLink &lan_;
+    UsbLink &usb_;
+    State state_ = State::Idle;
+    Progress progress_;
+};
+
+// The read over LAN: "AT+READF", the blocks into the image, then the window's
+// fields and the object table filled from it.
+class ReadTransaction : public QObject {
+    Q_OBJECT
+public:
+    enum class State { Idle, Reading };
+
+    ReadTransaction(LinkView &view, Dialogs &dialogs, LinkSession &session, ConfigImage &image, LanLink &lan,
+                    QObject *parent = nullptr);
+
+    void ItemReadClick();
+    State state() const { return state_; }
+    const Progress &progress() const { return progress_; }
+
+private:
+    LinkView &view_;
+    Dialogs &dialogs_;
+    LinkSession &session_;
+    ConfigImage &image_;
+    LanLink &lan_;
+    State state_ = State::Idle;
+    Progress progress_;
+};
+
+} // namespace tarvil
