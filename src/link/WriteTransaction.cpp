@@ -39,19 +39,22 @@ void WriteTransaction::restoreCommandsAfterSave()
     }
 }
 
-std::optional<ConfigImage> WriteTransaction::build()
+bool WriteTransaction::build()
 {
+    // Each field that passes is stored at once, before the next check. A
+    // running LAN write sends an image of its own and a USB stream packets
+    // of its own, so a build that stops half-way harms neither.
     const CommonSettings s = view_.commonSettings();
-    ConfigImage image = image_;
+    ConfigImage &image = image_;
     image.storeSelections(s.etherProt, s.dhcp);
 
-    const auto refuse = [this](Control control, const QString &text) -> std::optional<ConfigImage> {
+    const auto refuse = [this](Control control, const QString &text) {
         dialogs_.message(texts::fieldCheck(text));
         view_.focusControl(control);
         // Inside a running write or read the commands stay as it left them.
         if (!running())
             view_.UnlockCommands();
-        return std::nullopt;
+        return false;
     };
 
     // A pasted text that is no number is refused like an empty one, rather
@@ -59,6 +62,7 @@ std::optional<ConfigImage> WriteTransaction::build()
     const auto serial = parseDecimal(s.serial);
     if (!serial || *serial > 0xFFFFFFFFull)
         return refuse(Control::EditMAC, texts::kNoSerial);
+    builtSerial_ = s.serial;
     image.storeCommonNumber(CommonField::Serial, std::uint32_t(*serial));
 
     const auto masterPort = parseDecimal(s.masterPort);
@@ -91,7 +95,8 @@ std::optional<ConfigImage> WriteTransaction::build()
     image.storeCommonText(CommonField::Apn, s.apn);
 
     image.finishBuild(s, view_.objectRows());
-    return image;
+    packets_.buildFrom(image);
+    return true;
 }
 
 void WriteTransaction::WrBtnClick(const SaveTarget *saveTarget)
@@ -101,11 +106,8 @@ void WriteTransaction::WrBtnClick(const SaveTarget *saveTarget)
     if (!nested)
         progress_.done = 0;
 
-    const std::optional<ConfigImage> built = build();
-    if (!built)
+    if (!build())
         return;
-    image_ = *built;
-    packets_.buildFrom(image_);
 
     if (saveTarget) {
         if (saveTarget->write)
@@ -124,6 +126,7 @@ void WriteTransaction::WrBtnClick(const SaveTarget *saveTarget)
     if (usbUsable) {
         view_.setGaugeVisible(true);
         state_ = State::Usb;
+        streamSerial_ = builtSerial_;
         usb_.startWrite(packets_);
         return;
     }
@@ -156,8 +159,10 @@ bool WriteTransaction::lanStep(const QByteArray &request, LinkState awaiting, in
 
 void WriteTransaction::lanWrite(const ConfigImage &built)
 {
-    // The write sends this image whatever a later start builds meanwhile.
+    // The write sends this image, and names this serial number, whatever a
+    // later start builds or the user types meanwhile.
     const ConfigImage image = built;
+    const QString serial = builtSerial_;
     state_ = State::Lan;
     ++session_.lanWaits;
     struct Running {
@@ -192,8 +197,7 @@ void WriteTransaction::lanWrite(const ConfigImage &built)
     if (!lanStep(LanFrame::config(), lsWaitResult, kFinalRetries, 5, texts::kNoAnswer))
         return;
 
-    dialogs_.message(lan_.result() == LanReply::Success ? texts::writeDone(view_.commonSettings().serial)
-                                                        : texts::writeRefused());
+    dialogs_.message(lan_.result() == LanReply::Success ? texts::writeDone(serial) : texts::writeRefused());
     lan_.stopAckTimer();
     lan_.keepAlive(true);
     view_.UnlockCommands();
@@ -222,8 +226,8 @@ void WriteTransaction::onUsbEnded(UsbLink::WriteEnd end)
         packets_.clear();
         view_.setCommandEnabled(Command::ItemWr, false);
         view_.setGauge(0);
-        deferred_.post([this] {
-            dialogs_.message(texts::writeDone(view_.commonSettings().serial));
+        deferred_.post([this, serial = streamSerial_] {
+            dialogs_.message(texts::writeDone(serial));
             view_.UnlockCommands();
             view_.setCommandEnabled(Command::ItemRead, false);
         });

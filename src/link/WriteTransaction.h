@@ -26,8 +26,8 @@ struct SaveTarget {
 // packet list, and then the LAN dialogue or the USB stream, with the result
 // messages, the command lock and the gauge. A start while a write or a read
 // runs ("Пуск" stays usable) never harms the running one: a refused check
-// leaves it, its packets and the command lock alone, and a LAN write sends an
-// image of its own.
+// leaves its packets, its progress and the command lock alone, and a LAN
+// write sends an image of its own.
 class WriteTransaction : public QObject {
     Q_OBJECT
 public:
@@ -42,9 +42,9 @@ public:
 
 private:
     bool running() const { return state_ != State::Idle || session_.lanWaits > 0; }
-    // The checked fields stored into a copy of the image, then the rest of the
-    // build; nothing when a check refuses.
-    std::optional<ConfigImage> build();
+    // The checks in their order, each passed field stored at once, then the
+    // rest of the build and the packet list; false when a check refuses.
+    bool build();
     void restoreCommandsAfterSave();
     void lanWrite(const ConfigImage &image);
     bool lanStep(const QByteArray &request, LinkState awaiting, int retries, int n, const QString &failure);
@@ -61,6 +61,8 @@ private:
     UsbLink &usb_;
     State state_ = State::Idle;
     Progress progress_;
+    QString builtSerial_;  // the serial number the last build checked
+    QString streamSerial_; // ... and the one the USB stream carries
 };
 
 // The read over LAN: "AT+READF", the blocks into the image, then the window's

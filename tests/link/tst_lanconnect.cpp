@@ -3,7 +3,7 @@
 #include "support/FakeAdapters.h"
 #include "support/FakeLinkView.h"
 
-#include "link/TransceiverLink.h"
+#include "link/Links.h"
 
 #include <QTest>
 #include <QTimer>
@@ -17,7 +17,8 @@ struct Rig {
     FakeLinkView view;
     FakeUdpEndpoint *udp;
     FakeSerialPort *serial;
-    std::unique_ptr<TransceiverLink> link;
+    ConfigImage image;
+    std::unique_ptr<Links> link;
     bool answer = true;
 
     explicit Rig(bool bindOk = true)
@@ -29,7 +30,7 @@ struct Rig {
         serial = s.get();
         LinkConfig config;
         config.timings = LinkTimings{}.scaled(0.01);
-        link = std::make_unique<TransceiverLink>(view, config, nullptr, std::move(s), std::move(u));
+        link = std::make_unique<Links>(view, view, image, config, std::move(s), std::move(u));
         link->formShow();
         udp->onSend = [this](const QByteArray &d) {
             if (answer && d == "AT+CONFIG")
@@ -58,7 +59,7 @@ private slots:
         r.link->LanClick();
         QCOMPARE(r.view.messages.value(0),
                  (UserMessage{"Недопустимый IP-адрес трансивера.", "Ошибка", MsgIcon::Error, MsgButtons::Ok, true}));
-        QCOMPARE(r.link->vars().ActiveChannel, Channel::None);
+        QCOMPARE(r.link->session().activeChannel, Channel::None);
         r.link->LanClick();
         QCOMPARE(r.view.prompts.value(2), QStringLiteral("Работа по ЛВС|Введите IP-адрес трансивера|10.0.0.300"));
     }
@@ -92,15 +93,15 @@ private slots:
         QVERIFY(r.view.status.isEmpty());
         QVERIFY(r.view.allCommandsEnabled());
         QVERIFY(r.view.gaugeVisible);
-        QCOMPARE(r.link->vars().State, std::int32_t(lsIdle));
-        QCOMPARE(r.link->vars().ActiveChannel, Channel::Lan);
+        QCOMPARE(r.link->lan().state(), lsIdle);
+        QCOMPARE(r.link->session().activeChannel, Channel::Lan);
         QVERIFY(r.timer("TimerUDP")->isActive());
         QCOMPARE(r.udp->remote, QStringLiteral("127.0.0.2"));
         QCOMPARE(r.udp->remotePort, std::uint16_t(9999));
         // The keep-alive goes on; its answers change nothing.
         const int before = r.udp->sentCount("AT+CONFIG");
         QTRY_VERIFY(r.udp->sentCount("AT+CONFIG") > before + 2);
-        QCOMPARE(r.link->vars().State, std::int32_t(lsIdle));
+        QCOMPARE(r.link->lan().state(), lsIdle);
         QCOMPARE(r.view.messages.size(), 0);
     }
 
@@ -116,13 +117,13 @@ private slots:
         QVERIFY(r.view.commands[Command::ItemLink] && r.view.commands[Command::ItemLoad] &&
                 r.view.commands[Command::ItemSave]);
         QVERIFY(!r.view.commands[Command::ItemWr] && !r.view.commands[Command::ItemRead] && !r.view.wrBtnVisible);
-        QCOMPARE(r.link->vars().ActiveChannel, Channel::Lan);
-        QCOMPARE(r.link->vars().State, std::int32_t(lsConnecting));
+        QCOMPARE(r.link->session().activeChannel, Channel::Lan);
+        QCOMPARE(r.link->lan().state(), lsConnecting);
         // About 5.6 s of keep-alive at one a second: around five requests.
         QVERIFY(r.udp->sentCount("AT+CONFIG") >= 3);
 
         r.udp->deliver("OK", QStringLiteral("127.0.0.2"));
-        QCOMPARE(r.link->vars().State, std::int32_t(lsIdle));
+        QCOMPARE(r.link->lan().state(), lsIdle);
         QVERIFY(r.view.allCommandsEnabled());
         QCOMPARE(r.view.captionMode, CaptionMode::Offline);
     }
@@ -134,7 +135,7 @@ private slots:
         r.view.textAnswers.enqueue(QStringLiteral("127.0.0.2"));
         QTimer::singleShot(1, r.link.get(), [&] { r.link->shutdown(); });
         r.link->LanClick();
-        QVERIFY(r.link->vars().StopFlag);
+        QVERIFY(r.link->pump().stopped());
         QCOMPARE(r.view.status, QStringLiteral("Нет связи с 127.0.0.2"));
     }
 

@@ -3,7 +3,7 @@
 #include "support/FakeAdapters.h"
 #include "support/FakeLinkView.h"
 
-#include "link/TransceiverLink.h"
+#include "link/Links.h"
 
 #include <QTest>
 #include <QTimer>
@@ -23,6 +23,8 @@ struct Responder {
     bool silentResult = false; // no answer to the final "AT+CONFIG"
     bool failResult = false;
     bool okToFpde = false;
+    bool strayOkAfterReady = false; // a late keep-alive answer right behind the ready reply
+    bool resultTwice = false;
     int readStopsAfter = -1;   // blocks sent before the read goes quiet
     bool endFirst = false;     // an end datagram before any block
     QByteArray image = QByteArray(kImageSize, '\0');
@@ -65,6 +67,8 @@ struct Responder {
         if (d == "AT+DATF") {
             afterFpde = false;
             reply("READY");
+            if (strayOkAfterReady)
+                reply("OK");
         } else if (d.startsWith("AT+FPD0=") && d.size() >= 12) {
             const int n = static_cast<unsigned char>(d.at(11));
             if (onBlock)
@@ -83,8 +87,11 @@ struct Responder {
         } else if (d == "AT+CONFIG") {
             if (!afterFpde)
                 reply("OK");
-            else if (!silentResult)
+            else if (!silentResult) {
                 reply(failResult ? QByteArray("BAD") : QByteArray("GOOD"));
+                if (resultTwice)
+                    reply(failResult ? QByteArray("BAD") : QByteArray("GOOD"));
+            }
         } else if (d == "AT+READF") {
             if (endFirst)
                 reply("AT+RDYE");
@@ -100,7 +107,8 @@ struct Rig {
     FakeLinkView view;
     FakeUdpEndpoint *udp;
     FakeSerialPort *serial;
-    std::unique_ptr<TransceiverLink> link;
+    ConfigImage image;
+    std::unique_ptr<Links> link;
     Responder peer;
 
     Rig()
@@ -111,7 +119,7 @@ struct Rig {
         serial = s.get();
         LinkConfig config;
         config.timings = LinkTimings{}.scaled(0.004); // 20 ms time-outs
-        link = std::make_unique<TransceiverLink>(view, config, nullptr, std::move(s), std::move(u));
+        link = std::make_unique<Links>(view, view, image, config, std::move(s), std::move(u));
         link->formShow();
         view.settings = validSettings();
         peer.attach(udp);
@@ -122,7 +130,7 @@ struct Rig {
     {
         view.textAnswers.enqueue(kPeer);
         link->LanClick();
-        QCOMPARE(link->vars().State, std::int32_t(lsIdle));
+        QCOMPARE(link->lan().state(), lsIdle);
         udp->sent.clear();
         view.messages.clear();
     }
@@ -214,7 +222,7 @@ private slots:
         r.view.settings.masterIp.clear(); // the fourth check fails
         r.view.settings.masterPort = QStringLiteral("70000");
         r.link->WrBtnClick();
-        const ConfigImage &img = r.link->image();
+        const ConfigImage &img = r.image;
         QCOMPARE(ConfigImage::readUnsigned(img.common() + CommonField::Serial.offset, 4), 12345u);
         QCOMPARE(ConfigImage::readUnsigned(img.common() + CommonField::MasterPort.offset, 2), 4464u); // low 16 bits
         QCOMPARE(img.common()[CommonField::Dhcp.offset], std::uint8_t(0));
@@ -235,19 +243,19 @@ private slots:
             const QByteArray &d = sent.at(n);
             QCOMPARE(d.size(), 247);
             QCOMPARE(d.left(12), QByteArray("AT+FPD0=") + QByteArray::fromHex("00EB00") + char(n));
-            QCOMPARE(d.mid(12), QByteArray(reinterpret_cast<const char *>(r.link->image().record(5 * (n - 1))), 235));
+            QCOMPARE(d.mid(12), QByteArray(reinterpret_cast<const char *>(r.image.record(5 * (n - 1))), 235));
         }
         QCOMPARE(sent.at(61).size(), 114);
         QCOMPARE(sent.at(61).left(12), QByteArray("AT+FPD0=") + QByteArray::fromHex("0066003D"));
         QCOMPARE(sent.at(62), QByteArray("AT+FPDE"));
         QCOMPARE(sent.at(63), QByteArray("AT+CONFIG"));
-        QCOMPARE(r.peer.image, QByteArray(reinterpret_cast<const char *>(r.link->image().data()), kImageSize));
+        QCOMPARE(r.peer.image, QByteArray(reinterpret_cast<const char *>(r.image.data()), kImageSize));
 
         QVERIFY(r.view.gaugeHistory.contains(100));
         QCOMPARE(r.view.gauge, 0);
         QCOMPARE(r.view.messages.size(), 1);
         QCOMPARE(r.view.messages.at(0).text, QStringLiteral("Запись конфигурации трансивера № 12345 выполнена"));
-        QCOMPARE(r.link->vars().State, std::int32_t(lsIdle));
+        QCOMPARE(r.link->lan().state(), lsIdle);
         QVERIFY(r.view.allCommandsEnabled());
         QVERIFY(r.timer("TimerUDP")->isActive());
         QVERIFY(!r.timer("TimerWaitAck")->isActive());
@@ -303,7 +311,7 @@ private slots:
         QCOMPARE(r.view.messages.size(), 1);
         QCOMPARE(r.view.messages.at(0),
                  (UserMessage{message, "Связь с трансивером", MsgIcon::Error, MsgButtons::Ok, true}));
-        QCOMPARE(r.link->vars().State, std::int32_t(lsIdle));
+        QCOMPARE(r.link->lan().state(), lsIdle);
         QVERIFY(r.view.allCommandsEnabled());
         QVERIFY(!r.timer("TimerWaitAck")->isActive());
         QVERIFY(!r.timer("TimerUDP")->isActive());
@@ -321,22 +329,97 @@ private slots:
         QCOMPARE(r.udp->sentCount("AT+FPDE"), 1);
         QVERIFY(r.timer("TimerUDP")->isActive());
         QVERIFY(r.view.allCommandsEnabled());
-        QCOMPARE(r.link->vars().State, std::int32_t(lsIdle));
+        QCOMPARE(r.link->lan().state(), lsIdle);
     }
 
-    void lanWrite_nestedStartSendsNothingAndTheWriteGoesOn()
+    void lanWrite_repliesTwiceOrStray_endOnceWithTheResult_data()
     {
+        QTest::addColumn<bool>("strayOk");
+        QTest::addColumn<bool>("resultTwice");
+        QTest::newRow("stray OK right behind the ready reply") << true << false;
+        QTest::newRow("the result twice") << false << true;
+        QTest::newRow("both") << true << true;
+    }
+    void lanWrite_repliesTwiceOrStray_endOnceWithTheResult()
+    {
+        QFETCH(bool, strayOk);
+        QFETCH(bool, resultTwice);
         Rig r;
         r.connectLan();
-        r.peer.onBlock = [&](int n) {
-            if (n == 10)
-                QTimer::singleShot(0, r.link.get(), [&] { r.link->WrBtnClick(); });
-        };
+        r.peer.strayOkAfterReady = strayOk;
+        r.peer.resultTwice = resultTwice;
         r.link->WrBtnClick();
         QCOMPARE(r.requests().size(), 64);
-        QCOMPARE(r.udp->sentCount("AT+DATF"), 1);
         QCOMPARE(r.view.messages.size(), 1);
+        QCOMPARE(r.view.messages.at(0).text, QStringLiteral("Запись конфигурации трансивера № 12345 выполнена"));
+        QCOMPARE(r.peer.image, QByteArray(reinterpret_cast<const char *>(r.image.data()), kImageSize));
         QVERIFY(r.view.allCommandsEnabled());
+        QVERIFY(r.view.boxesInsideNotifications.isEmpty());
+        QCOMPARE(r.link->lan().state(), lsIdle);
+    }
+
+    // "Пуск" while a write or a read runs: a passing start sends nothing over
+    // LAN and leaves the running transaction its image and progress; a refused
+    // one shows its box and leaves the commands locked until the end.
+    void nestedStart_neverHarmsTheRunningTransaction_data()
+    {
+        QTest::addColumn<bool>("read");
+        QTest::addColumn<bool>("passes");
+        QTest::newRow("write, checks pass") << false << true;
+        QTest::newRow("write, a check refuses") << false << false;
+        QTest::newRow("read, checks pass") << true << true;
+        QTest::newRow("read, a check refuses") << true << false;
+    }
+    void nestedStart_neverHarmsTheRunningTransaction()
+    {
+        QFETCH(bool, read);
+        QFETCH(bool, passes);
+        Rig r;
+        r.connectLan();
+        bool lockedAfter = false;
+        const auto nested = [&] {
+            // A read empties some fields; the user types them again.
+            r.view.settings = validSettings();
+            if (passes)
+                r.view.settings.apn = QStringLiteral("nested.build");
+            else
+                r.view.settings.serial.clear();
+            r.link->WrBtnClick();
+            lockedAfter = r.view.locked && !r.view.commands[Command::ItemRead];
+        };
+        QByteArray sent;
+        if (read) {
+            for (int a = 0; a < kImageSize; ++a)
+                r.peer.image[a] = char(a % 251);
+            r.peer.image[kRecordSize * 7] = 0; // an empty slot among the records
+            r.peer.onBlock = nullptr;
+            QTimer::singleShot(0, r.link.get(), nested);
+            r.link->ItemReadClick();
+            QCOMPARE(r.udp->sentCount("AT+DATF"), 0);
+            QVERIFY(r.view.messages.last().text.startsWith(QStringLiteral("Чтение конфигурации трансивера № ")));
+        } else {
+            r.peer.onBlock = [&](int n) {
+                if (n == 10)
+                    QTimer::singleShot(0, r.link.get(), nested);
+            };
+            r.link->WrBtnClick();
+            sent = r.peer.image;
+            QCOMPARE(r.requests().size(), 64);
+            QCOMPARE(r.udp->sentCount("AT+DATF"), 1);
+            QCOMPARE(r.view.messages.last().text, QStringLiteral("Запись конфигурации трансивера № 12345 выполнена"));
+            // The running write sent the image it started with.
+            QCOMPARE(ConfigImage::readText(reinterpret_cast<const std::uint8_t *>(sent.constData()) + kCommonBase +
+                                               CommonField::Apn.offset,
+                                           CommonField::Apn.width),
+                     validSettings().apn);
+            QCOMPARE(r.view.gaugeHistory.mid(r.view.gaugeHistory.size() - 2), (QList<int>{100, 0}));
+        }
+        QVERIFY2(r.view.messages.size() == (passes ? 1 : 2), qPrintable(r.view.log.join(" | ")));
+        if (!passes)
+            QCOMPARE(r.view.messages.at(0).text, QStringLiteral("Не определен заводской номер"));
+        QVERIFY(lockedAfter);
+        QVERIFY(r.view.allCommandsEnabled());
+        QCOMPARE(r.link->lan().state(), lsIdle);
     }
 
     void lanWrite_confirmedCloseEndsTheWaitSilently()
@@ -347,7 +430,7 @@ private slots:
         QTimer::singleShot(5, r.link.get(), [&] { r.link->shutdown(); });
         r.link->WrBtnClick();
         QVERIFY(r.view.messages.isEmpty());
-        QCOMPARE(r.link->vars().State, std::int32_t(lsWaitReady));
+        QCOMPARE(r.link->lan().state(), lsWaitReady);
     }
 
     void save_handsThePacketsOverAndSendsNothing()
@@ -407,7 +490,7 @@ private slots:
         QCOMPARE(r.view.messages.at(0), (UserMessage{"Чтение конфигурации трансивера № 4294967295 выполнено.",
                                                      "Конфигурирование трансивера", MsgIcon::Information,
                                                      MsgButtons::Ok, true}));
-        QCOMPARE(r.link->image(), source);
+        QCOMPARE(r.image, source);
         QCOMPARE(r.view.applied.size(), 1);
         QCOMPARE(r.view.applied.at(0), source.decodeCommon());
         QCOMPARE(r.view.rebuilds, 1);
@@ -416,7 +499,7 @@ private slots:
         QCOMPARE(r.view.gauge, 0);
         QVERIFY(r.view.allCommandsEnabled());
         QVERIFY(r.timer("TimerUDP")->isActive());
-        QCOMPARE(r.link->vars().State, std::int32_t(lsIdle));
+        QCOMPARE(r.link->lan().state(), lsIdle);
         const int clearFields = int(r.view.log.indexOf("clearfields"));
         QVERIFY(r.view.log.indexOf("clearcount") < clearFields && clearFields < r.view.log.indexOf("cleartable"));
     }
@@ -447,7 +530,7 @@ private slots:
         QVERIFY(r.view.allCommandsEnabled());
         QVERIFY(r.timer("TimerUDP")->isActive());
         QVERIFY(!r.timer("TimerWaitBlock")->isActive());
-        QCOMPARE(r.link->vars().State, std::int32_t(lsIdle));
+        QCOMPARE(r.link->lan().state(), lsIdle);
     }
 
     void read_endDatagramLeftFromAnEarlierRead_doesNotEndTheNextOne()

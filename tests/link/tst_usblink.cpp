@@ -3,7 +3,7 @@
 #include "support/FakeAdapters.h"
 #include "support/FakeLinkView.h"
 
-#include "link/TransceiverLink.h"
+#include "link/Links.h"
 
 #include <QTest>
 #include <QTimer>
@@ -21,7 +21,8 @@ struct Rig {
     FakeLinkView view;
     FakeUdpEndpoint *udp;
     FakeSerialPort *serial;
-    std::unique_ptr<TransceiverLink> link;
+    ConfigImage image;
+    std::unique_ptr<Links> link;
     // The transceiver's side: answer every frame with the next scripted byte
     // (0x01 when the script is empty) until `answering` is cleared.
     bool answering = false;
@@ -38,7 +39,7 @@ struct Rig {
         config.timings = LinkTimings{}.scaled(0.004);
         config.timings.serialTick = Millis(40);
         config.timings.usbWriteTimeout = writeTimeout;
-        link = std::make_unique<TransceiverLink>(view, config, nullptr, std::move(s), std::move(u));
+        link = std::make_unique<Links>(view, view, image, config, std::move(s), std::move(u));
         link->formShow();
         view.settings = validSettings();
         serial->onWrite = [this](const QByteArray &frame) {
@@ -64,7 +65,7 @@ struct Rig {
         chooseUsb();
         serial->feed("\x01");
         QCoreApplication::processEvents();
-        QVERIFY(link->usbConnected());
+        QVERIFY(link->usb().connected());
     }
 };
 
@@ -85,15 +86,17 @@ private slots:
         QCOMPARE(r.serial->opened, QStringList{"/dev/ttyFAKE0"});
         QCOMPARE(r.view.captionText(),
                  QStringLiteral("Трансивер ЛТКЗ \"Тарвил-QZT\" (версия 31.00.13)      Канал USB ttyFAKE0"));
-        QCOMPARE(r.link->vars().ActiveChannel, Channel::Usb);
+        QCOMPARE(r.link->session().activeChannel, Channel::Usb);
         QVERIFY(r.view.allCommandsEnabled());
         QCOMPARE(r.serial->written, QList<QByteArray>{kPoll});
         QVERIFY(r.timer("LinkWatchTrigger")->isActive());
 
-        // Again while open: no question, a new poll.
+        // Again while open: no question. The poll in flight is not doubled:
+        // the new one follows a quiet watch interval.
         r.link->USB1Click();
         QCOMPARE(r.view.portRequests.size(), 1);
-        QCOMPARE(r.serial->pollsWritten(), 2);
+        QCOMPARE(r.serial->pollsWritten(), 1);
+        QTRY_COMPARE(r.serial->pollsWritten(), 2);
     }
 
     void choosingUsb_aComPortShowsItsNumber()
@@ -133,7 +136,7 @@ private slots:
 #ifndef Q_OS_WIN
         QCOMPARE(m.text.contains(QStringLiteral("dialout")), accessHint);
 #endif
-        QCOMPARE(r.link->vars().ActiveChannel, Channel::None);
+        QCOMPARE(r.link->session().activeChannel, Channel::None);
         QCOMPARE(r.view.status, QStringLiteral("Нет связи"));
         QCOMPARE(r.view.captionMode, CaptionMode::Offline);
         QVERIFY(!r.view.commands[Command::ItemWr] && !r.view.commands[Command::ItemRead]);
@@ -150,7 +153,7 @@ private slots:
         r.view.setStatusText(QStringLiteral("Нет связи"));
         r.serial->feed("\x01");
         QCoreApplication::processEvents();
-        QVERIFY(r.link->usbConnected());
+        QVERIFY(r.link->usb().connected());
         QVERIFY(r.view.status.isEmpty());
         QVERIFY(r.view.wrBtnVisible && r.view.gaugeVisible && r.view.commands[Command::ItemWr]);
         QCOMPARE(r.serial->pollsWritten(), 2);
@@ -161,7 +164,7 @@ private slots:
     {
         Rig r;
         r.bringUp();
-        QTRY_VERIFY_WITH_TIMEOUT(!r.link->usbConnected(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!r.link->usb().connected(), 5000);
         QCOMPARE(r.view.status, QStringLiteral("Нет связи"));
         QCOMPARE(r.view.captionMode, CaptionMode::Offline);
         QVERIFY(!r.view.wrBtnVisible && !r.view.gaugeVisible);
@@ -183,47 +186,46 @@ private slots:
         const int polls = r.serial->pollsWritten();
         r.serial->feed(QByteArray::fromHex("0115")); // counts as a negative acknowledgement
         QCoreApplication::processEvents();
-        QVERIFY(!r.link->usbConnected());
+        QVERIFY(!r.link->usb().connected());
         QCOMPARE(r.serial->pollsWritten(), polls); // no poll on NAK
         QVERIFY(r.serial->input.isEmpty());
 
-        r.link->ComPortTriggerAvail(); // Count 0
+        r.link->usb().ComPortTriggerAvail(); // Count 0
         QCOMPARE(r.serial->written.size(), polls);
 
         r.serial->feed(QByteArray::fromHex("150177")); // an unknown last byte: nothing
         QCoreApplication::processEvents();
-        QVERIFY(!r.link->usbConnected());
+        QVERIFY(!r.link->usb().connected());
     }
 
     void confirmedClose_leavesArrivingBytesUnread()
     {
         Rig r;
         r.chooseUsb();
-        r.link->vars().StopFlag = true;
+        r.link->pump().stop();
         r.serial->openNow = true;
         r.serial->input = "\x01";
-        r.link->ComPortTriggerAvail();
+        r.link->usb().ComPortTriggerAvail();
         QCOMPARE(r.serial->input, QByteArray("\x01"));
-        QVERIFY(!r.link->usbConnected());
+        QVERIFY(!r.link->usb().connected());
     }
 
     void write_withoutAnOutstandingPoll_sendsPacketZeroTwiceThenTheRest()
     {
         Rig r;
         r.chooseUsb();
-        r.serial->feed("\x15"); // the link is "up" only after an acknowledgement
-        r.serial->feed("\x01");
+        r.serial->feed("\x01"); // the link is "up" only after an acknowledgement
         QCoreApplication::processEvents();
         // Let the outstanding poll be answered by a NAK: nothing outstanding after it.
         r.serial->feed("\x15");
         QCoreApplication::processEvents();
-        QVERIFY(r.link->usbConnected());
+        QVERIFY(r.link->usb().connected());
         r.serial->written.clear();
         r.answering = true;
         r.link->WrBtnClick();
-        QVERIFY(r.link->usbWriteActive());
+        QVERIFY(r.link->usb().writing());
         QVERIFY(!r.timer("LinkWatchTrigger")->isActive());
-        QTRY_VERIFY_WITH_TIMEOUT(!r.link->usbWriteActive(), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(!r.link->usb().writing(), 60000);
 
         const QList<int> addresses = r.serial->packetAddressesWritten();
         QCOMPARE(addresses.size(), kImageSize + 1);
@@ -231,7 +233,7 @@ private slots:
         QCOMPARE(addresses.at(1), 0);
         for (int i = 2; i < addresses.size(); ++i)
             QCOMPARE(addresses.at(i), i - 1);
-        QCOMPARE(r.serial->written.at(0), WritePacket::make(';', 0, r.link->image().at(0)).toByteArray());
+        QCOMPARE(r.serial->written.at(0), WritePacket::make(';', 0, r.image.at(0)).toByteArray());
         QCOMPARE(r.view.messages.size(), 1);
         QCOMPARE(r.view.messages.at(0).text, QStringLiteral("Запись конфигурации трансивера № 12345 выполнена"));
         QVERIFY(r.link->packets().isEmpty());
@@ -251,7 +253,7 @@ private slots:
         QVERIFY(r.serial->written.isEmpty());
         r.answering = true;
         r.serial->feed("\x01"); // the poll's answer
-        QTRY_VERIFY_WITH_TIMEOUT(!r.link->usbWriteActive(), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(!r.link->usb().writing(), 60000);
         const QList<int> addresses = r.serial->packetAddressesWritten();
         QCOMPARE(addresses.size(), kImageSize + 1);
         QCOMPARE(addresses.mid(0, 3), (QList<int>{0, 0, 1}));
@@ -270,7 +272,7 @@ private slots:
             r.script << 0x01;
         r.script << 0x15;
         r.serial->feed("\x01");
-        QTRY_VERIFY_WITH_TIMEOUT(!r.link->usbWriteActive(), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(!r.link->usb().writing(), 60000);
         QCOMPARE(int(r.stored.size()), kImageSize);
         QCOMPARE(r.serial->packetAddressesWritten().size(), kImageSize + 1 + 3);
         QCOMPARE(r.view.messages.size(), 1);
@@ -285,12 +287,12 @@ private slots:
         r.answering = true;
         r.script = {0x01, 0x01, 0x01, 0x00}; // the fourth reply never comes
         r.serial->feed("\x01");
-        QTRY_VERIFY_WITH_TIMEOUT(!r.link->usbWriteActive(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!r.link->usb().writing(), 10000);
         QCOMPARE(r.view.messages.size(), 1);
         QCOMPARE(r.view.messages.at(0),
                  (UserMessage{"Трансивер не отвечает", "Связь с трансивером", MsgIcon::Error, MsgButtons::Ok, true}));
         QVERIFY(r.view.allCommandsEnabled());
-        QVERIFY(r.timer("LinkWatchTrigger")->isActive() || !r.link->usbConnected());
+        QVERIFY(r.timer("LinkWatchTrigger")->isActive() || !r.link->usb().connected());
         const int written = int(r.serial->written.size());
         QTest::qWait(100);
         QCOMPARE(r.serial->packetAddressesWritten().size(), 4); // the stream has stopped
@@ -307,10 +309,10 @@ private slots:
         r.serial->feed("\x01");
         QTRY_COMPARE(r.serial->packetAddressesWritten().size(), 3);
         r.serial->injectFailure();
-        QTRY_VERIFY(!r.link->usbWriteActive());
+        QTRY_VERIFY(!r.link->usb().writing());
         QCOMPARE(r.view.messages.value(0).text, QStringLiteral("Трансивер не отвечает"));
         QCOMPARE(r.view.status, QStringLiteral("Нет связи"));
-        QCOMPARE(r.link->vars().ActiveChannel, Channel::None);
+        QCOMPARE(r.link->session().activeChannel, Channel::None);
         QVERIFY(r.view.commands[Command::ItemLink] && r.view.commands[Command::ItemLoad]);
         QVERIFY(!r.view.commands[Command::ItemWr]);
         QVERIFY(!r.timer("LinkWatchTrigger")->isActive());
@@ -324,6 +326,7 @@ private slots:
         r.serial->feed("\x02");
         QCoreApplication::processEvents();
         QVERIFY(!r.serial->isOpen());
+        QTRY_COMPARE(r.view.messages.size(), 1);
         QCOMPARE(r.view.messages.value(0),
                  (UserMessage{"Ошибка выбора типа ППК!", "Фатальная ошибка", MsgIcon::Error, MsgButtons::Ok, false}));
         QCOMPARE(r.view.closeRequests, 1);
@@ -335,11 +338,11 @@ private slots:
         r.bringUp();
         const int written = int(r.serial->written.size());
         r.serial->feed("\x25");
-        QCoreApplication::processEvents();
+        QTRY_COMPARE(r.view.messages.size(), 1);
         QCOMPARE(r.view.messages.value(0),
                  (UserMessage{"Отказ оборудования", "Ошибка при записи ППЗУ", MsgIcon::None, MsgButtons::Ok, false}));
         QCOMPARE(r.serial->written.size(), written);
-        QVERIFY(r.link->usbConnected());
+        QVERIFY(r.link->usb().connected());
     }
 
     void choosingLan_givesUpThePort()
