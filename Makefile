@@ -5,7 +5,7 @@ JOBS     ?= $(shell nproc 2>/dev/null || echo 2)
 SANITIZE ?= OFF
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test stress bench sim screenshot clean
+.PHONY: all deps configure build run test stress bench soak sim screenshot clean
 
 all: build
 
@@ -36,6 +36,12 @@ stress: build
 
 bench: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ./bench/tarvil-bench
+
+# LAN write-and-read cycles and USB writes under random faults; the seed is
+# printed, and SOAK_ARGS="--seed N" repeats a run.
+SOAK_ARGS ?=
+soak: build
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ./bench/tarvil-soak $(SOAK_ARGS)
 
 sim: build
 	./$(BUILD)/tools/sim/tarvil-sim $(SIM_ARGS)
