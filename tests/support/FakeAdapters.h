@@ -4,7 +4,7 @@
 //
 //   auto serial = std::make_unique<FakeSerialPort>();
 //   FakeSerialPort *port = serial.get();
-//   TransceiverLink link(view, config, nullptr, std::move(serial), std::make_unique<FakeUdpEndpoint>());
+//   Links links(view, view, image, config, std::move(serial), std::make_unique<FakeUdpEndpoint>());
 //   port->feed("\x01");                 // bytes arrive; dataAvailable() is emitted
 //   port->written                       // every block written, in order
 //   port->injectFailure();              // the device vanishes
