@@ -58,16 +58,21 @@ QByteArray block(const QByteArray &image, int n) { return writeBlockDatagram(n, 
 struct UdpClient {
     QUdpSocket socket;
     QList<QNetworkDatagram> got;
+    QList<qint64> gotAtMs; // arrival of each datagram, on `clock`
+    QElapsedTimer clock;
     quint16 port = 0;
 
     bool bind(quint16 p)
     {
         port = p;
+        clock.start();
         if (!socket.bind(QHostAddress::AnyIPv4, p, QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint))
             return false;
         QObject::connect(&socket, &QUdpSocket::readyRead, &socket, [this] {
-            while (socket.hasPendingDatagrams())
+            while (socket.hasPendingDatagrams()) {
                 got.append(socket.receiveDatagram());
+                gotAtMs.append(clock.elapsed());
+            }
         });
         return true;
     }
@@ -123,6 +128,97 @@ struct PtyClient {
 };
 
 QByteArray packet(int address, int data) { return makeFrame(';', std::uint16_t(address), std::uint8_t(data)); }
+
+std::optional<SimOptions> options(const QString &line)
+{
+    return parseSimOptions(line.split(QLatin1Char(' '), Qt::SkipEmptyParts)).options;
+}
+
+// A datagram the transceiver sent, as the scripts below name it.
+QString token(const QNetworkDatagram &d)
+{
+    const QByteArray data = d.data();
+    QString name;
+    if (isReadBlock(data))
+        name = QStringLiteral("readblock:%1").arg(int(std::uint8_t(data.at(11))));
+    else if (isReadCommon(data))
+        name = QStringLiteral("readcommon");
+    else if (isReadEnd(data))
+        name = QStringLiteral("readend");
+    else if (data.size() > 12)
+        name = QStringLiteral("bytes:%1").arg(data.size());
+    else
+        name = QString::fromLatin1(data);
+    if (QHostAddress(d.senderAddress().toIPv4Address()) == kOtherAddress)
+        name += QStringLiteral("@other");
+    return name;
+}
+
+// The requests a script step sends: CONFIG, DATF, FPDE, READF, RDY0,
+// block:N, block:A-B, common.
+QList<QByteArray> requests(const QString &text, const QByteArray &image)
+{
+    static const QHash<QString, QByteArray> commands{
+        {QStringLiteral("CONFIG"), "AT+CONFIG"}, {QStringLiteral("DATF"), "AT+DATF"}, {QStringLiteral("FPDE"), "AT+FPDE"},
+        {QStringLiteral("READF"), "AT+READF"},   {QStringLiteral("RDY0"), "AT+RDY0"}};
+    if (commands.contains(text))
+        return {commands.value(text)};
+    if (text == QLatin1String("common"))
+        return {writeCommonDatagram(image.mid(kCommonOffset))};
+    const QStringList range = text.mid(6).split(QLatin1Char('-'));
+    QList<QByteArray> blocks;
+    for (int n = range.first().toInt(); n <= range.last().toInt(); ++n)
+        blocks << block(image, n);
+    return blocks;
+}
+
+// Runs a script of steps "REQUEST > REPLY REPLY ..." against the simulator:
+// each request of the step is sent and must get exactly the replies named,
+// in order. A reply token may end in "+MS": it came at least MS after the
+// datagram before it (or after the request).
+void runLanScript(LanSimulator &sim, UdpClient &client, const QStringList &script)
+{
+    const QByteArray image = patternImage(20);
+    for (const QString &step : script) {
+        const qsizetype arrow = step.indexOf(QLatin1Char('>'));
+        const QString request = step.left(arrow).trimmed();
+        const QStringList expected = step.mid(arrow + 1).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        const QList<QByteArray> sends = requests(request, image);
+        for (qsizetype i = 0; i < sends.size(); ++i) {
+            const qsizetype before = client.got.size();
+            const qsizetype heard = sim.received().size();
+            const qint64 sentAt = client.clock.elapsed();
+            client.send(sends.at(i));
+            QElapsedTimer waited;
+            waited.start();
+            while (!(sim.received().size() > heard && client.got.size() >= before + expected.size())
+                   && waited.elapsed() < 3000)
+                QTest::qWait(1);
+            // The last request of a step waits a little for anything more.
+            if (i + 1 == sends.size())
+                QTest::qWait(60);
+            QStringList got;
+            for (qsizetype k = before; k < client.got.size(); ++k)
+                got << token(client.got.at(k));
+            QStringList names;
+            for (const QString &e : expected)
+                names << e.section(QLatin1Char('+'), 0, 0);
+            QVERIFY2(got == names, qPrintable(QStringLiteral("%1: got %2").arg(step, got.join(QLatin1Char(' ')))));
+            for (qsizetype k = 0; k < expected.size(); ++k) {
+                const int gap = expected.at(k).section(QLatin1Char('+'), 1).toInt();
+                const qint64 previous = k == 0 ? sentAt : client.gotAtMs.at(before + k - 1);
+                QVERIFY2(client.gotAtMs.at(before + k) - previous >= gap,
+                         qPrintable(QStringLiteral("%1: reply %2 came too soon").arg(step).arg(k)));
+            }
+        }
+    }
+}
+
+QStringList writeUntilResult()
+{
+    return {QStringLiteral("DATF > READY"), QStringLiteral("block:1-60 > OK"), QStringLiteral("common > OK"),
+            QStringLiteral("FPDE >")};
+}
 
 } // namespace
 
@@ -770,6 +866,121 @@ private slots:
         QCOMPARE(int(client.last().at(11)), 0);
     }
 
+    void lan_faultScripts_data()
+    {
+        QTest::addColumn<QString>("faults"); // tarvil-sim's options
+        QTest::addColumn<QStringList>("script");
+        QTest::addColumn<int>("writes");  // writes completed at the end
+        QTest::addColumn<int>("unheard"); // requests not heard
+        const QStringList write = writeUntilResult();
+        QTest::newRow("ready reply twice, 50 ms apart")
+            << "--duplicate ready --duplicate-gap 50" << QStringList{"DATF > READY READY+45"} << 0 << 0;
+        QTest::newRow("every block's OK twice")
+            << "--duplicate blockxall --duplicate-gap 5" << QStringList{"DATF > READY", "block:1-60 > OK OK"} << 0 << 0;
+        QTest::newRow("result twice; the image is written once")
+            << "--duplicate result" << write + QStringList{"CONFIG > GOOD GOOD+45"} << 1 << 0;
+        QTest::newRow("stray OK right behind the ready reply")
+            << "--extra-after ready=OK" << QStringList{"DATF > READY OK", "block:1 > OK"} << 0 << 0;
+        QTest::newRow("datagrams from the other address behind the result")
+            << "--stray-after result+30=hex:474F4F44 --stray-after result=OK"
+            << write + QStringList{"CONFIG > GOOD OK@other GOOD@other+25", "CONFIG > OK"} << 1 << 0;
+        QTest::newRow("bytes right before a reply") << "--extra-before config=BAD" << QStringList{"CONFIG > BAD OK"} << 0 << 0;
+        QTest::newRow("an oversized datagram before every reply")
+            << "--oversize-before anyxall"
+            << QStringList{"CONFIG > bytes:300 OK", "READF > bytes:300 readblock:0", "RDY0 > bytes:300 readblock:1"} << 0 << 0;
+        QTest::newRow("400 bytes before the ready reply only")
+            << "--oversize-before ready --oversize-bytes 400"
+            << QStringList{"CONFIG > OK", "DATF > bytes:400 READY", "DATF > READY"} << 0 << 0;
+        QTest::newRow("late keep-alive answers arrive after the next reply")
+            << "--late configxall --late-by 400" << QStringList{"CONFIG >", "DATF > READY OK+100"} << 0 << 0;
+
+        QTest::newRow("AT+DATF not heard once") << "--lose-request ready" << QStringList{"DATF >", "DATF > READY"} << 0 << 1;
+        QTest::newRow("AT+DATF never heard") << "--lose-request readyxall" << QStringList{"DATF >", "DATF >", "DATF >"} << 0 << 3;
+        QTest::newRow("a data block not heard and not repeated: the write fails")
+            << "--lose-request block:2"
+            << QStringList{"DATF > READY", "block:1 > OK", "block:2 >", "block:3-60 > OK", "common > OK", "FPDE >",
+                           "CONFIG > BAD"}
+            << 0 << 1;
+        QTest::newRow("a data block heard when repeated")
+            << "--lose-request block:2"
+            << QStringList{"DATF > READY", "block:1 > OK", "block:2 >", "block:2 > OK", "block:3-60 > OK", "common > OK",
+                           "FPDE >", "CONFIG > GOOD"}
+            << 1 << 1;
+        QTest::newRow("the common block not heard twice")
+            << "--lose-request commonx2"
+            << QStringList{"DATF > READY", "block:1-60 > OK", "common >", "common >", "common > OK", "FPDE >", "CONFIG > GOOD"}
+            << 1 << 2;
+        QTest::newRow("the final AT+CONFIG not heard once")
+            << "--lose-request result" << write + QStringList{"CONFIG >", "CONFIG > GOOD"} << 1 << 1;
+        QTest::newRow("keep-alives not heard, the result is") // "config" is not the result's request
+            << "--lose-request configxall" << QStringList{"CONFIG >", "CONFIG >"} + write + QStringList{"CONFIG > GOOD"}
+            << 1 << 2;
+        QTest::newRow("AT+READF not heard once")
+            << "--lose-request readblock:0" << QStringList{"READF >", "READF > readblock:0", "RDY0 > readblock:1"} << 0 << 1;
+        QTest::newRow("an acknowledgement of the read not heard")
+            << "--lose-request readblock:2"
+            << QStringList{"READF > readblock:0", "RDY0 > readblock:1", "RDY0 >", "RDY0 > readblock:2"} << 0 << 1;
+    }
+    void lan_faultScripts()
+    {
+        QFETCH(QString, faults);
+        QFETCH(QStringList, script);
+        QFETCH(int, writes);
+        QFETCH(int, unheard);
+        const auto o = options(faults);
+        QVERIFY2(o, qPrintable(faults));
+        LanSimulator sim;
+        QVERIFY(sim.setFaults(o->lanFaults));
+        QVERIFY2(sim.start(kSimAddress, port_), qPrintable(sim.errorString()));
+        UdpClient client;
+        QVERIFY(client.bind(port_));
+        runLanScript(sim, client, script);
+        if (QTest::currentTestFailed())
+            return;
+        QCOMPARE(sim.writesCompleted(), writes);
+        if (writes > 0)
+            QCOMPARE(sim.image(), patternImage(20));
+        int notHeard = 0;
+        for (const LanDatagram &d : sim.received())
+            notHeard += d.unheard;
+        QCOMPARE(notHeard, unheard);
+        // What the faults add is marked; everything else is a proper reply from the simulator's own address.
+        for (const LanReply &r : sim.replies()) {
+            const bool proper = isOkReply(r.data) || isReadyReply(r.data) || isGoodReply(r.data) || isBadReply(r.data)
+                || isReadBlock(r.data) || isReadCommon(r.data) || isReadEnd(r.data);
+            if (!r.extra)
+                QVERIFY(proper && !r.fromOtherAddress);
+        }
+    }
+
+    void lan_extraParsing_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<int>("gap");
+        QTest::newRow("text") << "ready=OK" << true << QByteArray("OK") << 0;
+        QTest::newRow("hex with a gap") << "block:5x2+40=hex:4f4B00" << true << QByteArray("OK\0", 3) << 40;
+        QTest::newRow("text with an equals sign") << "result=A=B" << true << QByteArray("A=B") << 0;
+        QTest::newRow("odd hex digits") << "ready=hex:4F4" << false << QByteArray() << 0;
+        QTest::newRow("no bytes") << "ready=" << false << QByteArray() << 0;
+        QTest::newRow("no reply") << "=OK" << false << QByteArray() << 0;
+        QTest::newRow("unknown reply") << "reboot=OK" << false << QByteArray() << 0;
+    }
+    void lan_extraParsing()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, valid);
+        const auto extra = LanExtra::parse(text);
+        QCOMPARE(extra.has_value(), valid);
+        if (!valid)
+            return;
+        QFETCH(QByteArray, data);
+        QFETCH(int, gap);
+        QCOMPARE(extra->data, data);
+        QCOMPARE(extra->gap.count(), gap);
+    }
+
     void lan_refusesWhatItCannotDo()
     {
         LanSimulator sim;
@@ -1032,6 +1243,111 @@ private slots:
         QVERIFY(written.error.contains(QStringLiteral("port failed")));
     }
 
+    void usb_replyFaults_data()
+    {
+        QTest::addColumn<QString>("faults");
+        QTest::addColumn<QStringList>("frames");   // poll, packet:ADDRESS; written in one go
+        QTest::addColumn<QByteArray>("replies");
+        QTest::addColumn<QList<int>>("minGapMs"); // each reply at least this long after the one before (or the write)
+        QTest::addColumn<QList<bool>>("held");
+        const QList<int> none{0, 0, 0};
+        QTest::newRow("paced: three polls at once get three bytes apart")
+            << "--paced 20" << QStringList{"poll", "poll", "poll"} << QByteArray::fromHex("010101") << QList<int>{18, 18, 18}
+            << QList<bool>{false, false, false};
+        QTest::newRow("paced for the first two replies only")
+            << "--paced 30 --paced-count 2" << QStringList{"poll", "poll", "poll"} << QByteArray::fromHex("010101")
+            << QList<int>{28, 28, 0} << QList<bool>{false, false, false};
+        QTest::newRow("the next poll's answer stalled, the one behind waits")
+            << "--stall poll --stall-for 150" << QStringList{"poll", "poll"} << QByteArray::fromHex("0101")
+            << QList<int>{145, 0} << QList<bool>{true, false};
+        QTest::newRow("a packet's answer stalled keeps its place")
+            << "--stall packet:1 --stall-for 120" << QStringList{"packet:3", "packet:4", "packet:5"}
+            << QByteArray::fromHex("010101") << QList<int>{0, 115, 0} << QList<bool>{false, true, false};
+        QTest::newRow("stalled and paced")
+            << "--paced 10 --stall poll:1 --stall-for 100" << QStringList{"poll", "poll", "poll"}
+            << QByteArray::fromHex("010101") << QList<int>{9, 90, 9} << QList<bool>{false, true, false};
+        QTest::newRow("a poll answered 0x25") << "--answer poll:1=25" << QStringList{"poll", "poll", "poll"}
+                                              << QByteArray::fromHex("012501") << none << QList<bool>{false, false, false};
+        QTest::newRow("a packet answered 0x15 is not stored")
+            << "--answer packet:0=15" << QStringList{"packet:3", "packet:4"} << QByteArray::fromHex("1501") << none
+            << QList<bool>{false, false};
+        QTest::newRow("each address of a range refused twice first")
+            << "--nak-each 2 --nak-range 5-6"
+            << QStringList{"packet:5", "packet:5", "packet:5", "packet:7", "packet:6", "packet:6", "packet:6", "packet:5"}
+            << QByteArray::fromHex("1515010115150101") << QList<int>(8, 0) << QList<bool>(8, false);
+    }
+    void usb_replyFaults()
+    {
+        QFETCH(QString, faults);
+        QFETCH(QStringList, frames);
+        QFETCH(QByteArray, replies);
+        QFETCH(QList<int>, minGapMs);
+        QFETCH(QList<bool>, held);
+        const auto o = options(faults);
+        QVERIFY2(o, qPrintable(faults));
+        UsbSimulator sim;
+        QVERIFY(sim.open());
+        sim.setFaults(o->usbFaults);
+        PtyClient client;
+        QVERIFY(client.open(sim.devicePath()));
+        auto dataFor = [](int address) { return (address * 37 + 11) & 0xFF; };
+        QByteArray stream;
+        for (const QString &f : frames)
+            stream += f == QLatin1String("poll") ? pollFrame() : packet(f.mid(7).toInt(), dataFor(f.mid(7).toInt()));
+        QElapsedTimer clock;
+        clock.start();
+        client.write(stream);
+        QByteArray got;
+        QList<qint64> at;
+        while (got.size() < replies.size() && clock.elapsed() < 5000) {
+            const QByteArray more = client.read(1, 5);
+            for (char c : more) {
+                got += c;
+                at << clock.elapsed();
+            }
+        }
+        QCOMPARE(got.toHex(), replies.toHex());
+        QCOMPARE(client.quiet(50), QByteArray());
+        for (qsizetype i = 0; i < at.size(); ++i) {
+            const qint64 gap = at.at(i) - (i == 0 ? 0 : at.at(i - 1));
+            QVERIFY2(gap >= minGapMs.at(i), qPrintable(QStringLiteral("reply %1 after %2 ms").arg(i).arg(gap)));
+        }
+        QCOMPARE(sim.frames().size(), frames.size());
+        for (qsizetype i = 0; i < frames.size(); ++i)
+            QCOMPARE(sim.frames().at(i).held, held.at(i));
+        // An address holds its byte once a frame for it was acknowledged.
+        for (qsizetype i = 0; i < frames.size(); ++i) {
+            if (sim.frames().at(i).kind != FrameKind::Data)
+                continue;
+            const int address = sim.frames().at(i).address;
+            bool acknowledged = false;
+            for (qsizetype k = 0; k < frames.size(); ++k)
+                acknowledged = acknowledged || (sim.frames().at(k).kind == FrameKind::Data
+                                                && sim.frames().at(k).address == address && got.at(k) == '\x01');
+            QCOMPARE(int(std::uint8_t(sim.image().at(address))),
+                     acknowledged ? dataFor(address) : int(std::uint8_t(sampleImage().at(address))));
+        }
+    }
+
+    void usb_closingDropsTheRepliesStillHeld()
+    {
+        UsbSimulator sim;
+        QVERIFY(sim.open());
+        const auto o = options(QStringLiteral("--stall pollxall --stall-for 100"));
+        QVERIFY(o);
+        sim.setFaults(o->usbFaults);
+        PtyClient client;
+        QVERIFY(client.open(sim.devicePath()));
+        client.write(pollFrame());
+        QTRY_COMPARE(sim.polls(), 1);
+        QVERIFY(sim.open()); // a new device; nothing of the old one follows
+        PtyClient again;
+        QVERIFY(again.open(sim.devicePath()));
+        QCOMPARE(again.quiet(200), QByteArray());
+        again.write(pollFrame());
+        QCOMPARE(again.read(1, 2000), QByteArray("\x01"));
+    }
+
     void usb_silenceDropsAndDelay()
     {
         UsbSimulator sim;
@@ -1134,6 +1450,40 @@ private slots:
         QCOMPARE(p.options->usbFaults.fatalAt, 8);
         QCOMPARE(p.options->usbFaults.stopAfter, 100);
         QCOMPARE(p.options->usbFaults.closeAfter, 200);
+
+        p = parse(QStringLiteral("--duplicate ready,blockxall --duplicate-gap 20 --extra-after ready=OK "
+                                 "--extra-before config=hex:00FF --stray-after result+40=GOOD --oversize-before anyxall "
+                                 "--oversize-bytes 512 --lose-request block:7x2 --late configxall --late-by 90"));
+        QVERIFY(p.options);
+        const LanFaults &more = p.options->lanFaults;
+        QCOMPARE(more.duplicateReplies,
+                 (QList<ReplySelector>{{ReplySelector::Ready, -1, 1}, {ReplySelector::Block, -1, 0}}));
+        QCOMPARE(more.duplicateGap, 20ms);
+        QCOMPARE(more.extras, (QList<LanExtra>{{{ReplySelector::Ready, -1, 1}, "OK", false, 0ms, false},
+                                               {{ReplySelector::Config, -1, 1}, QByteArray("\x00\xFF", 2), true, 0ms, false},
+                                               {{ReplySelector::Result, -1, 1}, "GOOD", false, 40ms, true}}));
+        QCOMPARE(more.oversizeBefore, (QList<ReplySelector>{{ReplySelector::Any, -1, 0}}));
+        QCOMPARE(more.oversizeBytes, 512);
+        QCOMPARE(more.lostRequests, (QList<ReplySelector>{{ReplySelector::Block, 7, 2}}));
+        QCOMPARE(more.lateReplies, (QList<ReplySelector>{{ReplySelector::Config, -1, 0}}));
+        QCOMPARE(more.lateBy, 90ms);
+        QVERIFY(more.any());
+
+        p = parse(QStringLiteral("--paced 2 --paced-count 300 --stall poll:4 --stall-for 700 --answer poll=25 "
+                                 "--answer packet:9=15 --nak-each 3 --nak-range 100-2000"));
+        QVERIFY(p.options);
+        const UsbFaults &usbMore = p.options->usbFaults;
+        QCOMPARE(usbMore.pace, 2ms);
+        QCOMPARE(usbMore.pacedReplies, 300);
+        QCOMPARE(usbMore.stallReplies, (QList<ReplySelector>{{ReplySelector::Poll, 4, 1}}));
+        QCOMPARE(usbMore.stallFor, 700ms);
+        QCOMPARE(usbMore.answers, (QList<UsbFaults::Answer>{{{ReplySelector::Poll, -1, 1}, 0x25},
+                                                            {{ReplySelector::Packet, 9, 1}, 0x15}}));
+        QCOMPARE(usbMore.nakTimes, 3);
+        QCOMPARE(usbMore.nakFrom, 100);
+        QCOMPARE(usbMore.nakTo, 2000);
+        QVERIFY(usbMore.any());
+        QVERIFY(!p.options->lanFaults.any());
     }
 
     void options_refusesWrongCommandLines_data()
@@ -1152,6 +1502,16 @@ private slots:
         QTest::newRow("value on a flag") << "--usb=1";
         QTest::newRow("bad selector") << "--drop-reply-to result:3";
         QTest::newRow("bad other address") << "--reply-from localhost";
+        QTest::newRow("a USB reply for a LAN fault") << "--duplicate poll";
+        QTest::newRow("a LAN reply for a USB fault") << "--stall block:3";
+        QTest::newRow("extra without bytes") << "--extra-after ready";
+        QTest::newRow("a gap before a reply") << "--extra-before ready+20=OK";
+        QTest::newRow("oversize that fits a reply") << "--oversize-bytes 255";
+        QTest::newRow("answer byte not hex") << "--answer poll:3=zz";
+        QTest::newRow("answer of two bytes") << "--answer poll:3=0101";
+        QTest::newRow("answer to a LAN reply") << "--answer ready=25";
+        QTest::newRow("reversed range") << "--nak-range 9-3";
+        QTest::newRow("range past the image") << "--nak-range 0-14202";
     }
     void options_refusesWrongCommandLines()
     {

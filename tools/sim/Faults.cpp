@@ -23,6 +23,7 @@ constexpr KindName kKindNames[] = {
     {ReplySelector::ReadEnd, "readend", false},
     {ReplySelector::Poll, "poll", true},
     {ReplySelector::Packet, "packet", true},
+    {ReplySelector::Any, "any", false},
 };
 
 } // namespace
@@ -73,45 +74,88 @@ QString ReplySelector::toString() const
     return text;
 }
 
+std::optional<LanExtra> LanExtra::parse(const QString &text)
+{
+    const qsizetype eq = text.indexOf(QLatin1Char('='));
+    if (eq <= 0 || eq + 1 >= text.size())
+        return std::nullopt;
+    LanExtra extra;
+    QString where = text.left(eq).trimmed();
+    static const QRegularExpression gapForm(QStringLiteral("^(.*)\\+(\\d{1,6})$"));
+    if (const auto m = gapForm.match(where); m.hasMatch()) {
+        extra.gap = std::chrono::milliseconds(m.captured(2).toInt());
+        where = m.captured(1);
+    }
+    const auto at = ReplySelector::parse(where);
+    if (!at)
+        return std::nullopt;
+    extra.at = *at;
+    const QString bytes = text.mid(eq + 1);
+    if (bytes.startsWith(QLatin1String("hex:"))) {
+        static const QRegularExpression hexForm(QStringLiteral("^(?:[0-9A-Fa-f]{2})+$"));
+        const QString digits = bytes.mid(4);
+        if (!hexForm.match(digits).hasMatch())
+            return std::nullopt;
+        extra.data = QByteArray::fromHex(digits.toLatin1());
+    } else {
+        extra.data = bytes.toUtf8();
+    }
+    return extra;
+}
+
 bool LanFaults::any() const
 {
     return silent || dropFirst > 0 || dropEvery > 0 || !dropReplies.isEmpty() || delay.count() > 0
         || duplicateReadBlock >= 0 || earlyEnd != EarlyEnd::Off || otherMode != OtherAddressMode::Off
-        || failWrite || stopReadAfter >= 0;
+        || failWrite || stopReadAfter >= 0 || !duplicateReplies.isEmpty() || !extras.isEmpty()
+        || !oversizeBefore.isEmpty() || !lostRequests.isEmpty() || !lateReplies.isEmpty();
 }
 
 bool UsbFaults::any() const
 {
     return silent || dropFirst > 0 || dropEvery > 0 || !dropReplies.isEmpty() || delay.count() > 0
         || !nakPackets.isEmpty() || nakRate > 0.0 || memoryFailureAt >= 0 || fatalAt >= 0
-        || stopAfter >= 0 || closeAfter >= 0;
+        || stopAfter >= 0 || closeAfter >= 0 || pace.count() > 0 || !stallReplies.isEmpty()
+        || !answers.isEmpty() || nakTimes > 0;
 }
 
 } // namespace tarvil::sim
 
 namespace tarvil::sim {
 
-void ReplyDropper::reset(int dropFirst, int dropEvery, const QList<ReplySelector> &selectors)
+void SelectorCount::reset(const QList<ReplySelector> &selectors)
 {
-    dropFirst_ = dropFirst;
-    dropEvery_ = dropEvery;
-    ordinal_ = 0;
     selectors_ = selectors;
     taken_ = QList<int>(selectors.size(), 0);
 }
 
-bool ReplyDropper::drop(ReplySelector::Kind kind, int number)
+QList<int> SelectorCount::take(ReplySelector::Kind kind, int number)
 {
-    ++ordinal_;
-    bool lost = ordinal_ <= dropFirst_ || (dropEvery_ > 0 && ordinal_ % dropEvery_ == 0);
+    QList<int> taking;
     for (qsizetype i = 0; i < selectors_.size(); ++i) {
         const ReplySelector &s = selectors_.at(i);
         if (!s.matches(kind, number) || (s.times > 0 && taken_.at(i) >= s.times))
             continue;
         ++taken_[i];
-        lost = true;
+        taking.append(int(i));
     }
-    return lost;
+    return taking;
+}
+
+void ReplyDropper::reset(int dropFirst, int dropEvery, const QList<ReplySelector> &selectors)
+{
+    dropFirst_ = dropFirst;
+    dropEvery_ = dropEvery;
+    ordinal_ = 0;
+    selectors_.reset(selectors);
+}
+
+bool ReplyDropper::drop(ReplySelector::Kind kind, int number)
+{
+    ++ordinal_;
+    const bool lost = ordinal_ <= dropFirst_ || (dropEvery_ > 0 && ordinal_ % dropEvery_ == 0);
+    // Every selector counts the reply, also when the count above already took it.
+    return selectors_.takes(kind, number) || lost;
 }
 
 } // namespace tarvil::sim

@@ -26,6 +26,17 @@ QString describe(const ParsedRequest &r)
     }
 }
 
+// Longer than any reply, with the header of the read's common block: a tool
+// that cut it to its buffer would keep the common block's number (60) where
+// the end of a read is checked.
+QByteArray oversizeDatagram(int length)
+{
+    QByteArray d = readCommonDatagram(QByteArray(kCommonBytes, 'Z'));
+    if (d.size() < length)
+        d.append(QByteArray(length - d.size(), 'Z'));
+    return d.left(length);
+}
+
 QHostAddress plainIpv4(const QHostAddress &address)
 {
     bool ok = false;
@@ -98,12 +109,23 @@ bool LanSimulator::setFaults(const LanFaults &faults)
         return false;
     }
     dropper_.reset(faults_.dropFirst, faults_.dropEvery, faults_.dropReplies);
+    duplicates_.reset(faults_.duplicateReplies);
+    QList<ReplySelector> extraSelectors;
+    for (const LanExtra &e : faults_.extras)
+        extraSelectors.append(e.at);
+    extras_.reset(extraSelectors);
+    oversize_.reset(faults_.oversizeBefore);
+    lost_.reset(faults_.lostRequests);
+    late_.reset(faults_.lateReplies);
     return true;
 }
 
 bool LanSimulator::bindOther()
 {
-    const bool wanted = socket_ && faults_.otherMode != OtherAddressMode::Off;
+    bool strays = false;
+    for (const LanExtra &e : faults_.extras)
+        strays = strays || e.fromOther;
+    const bool wanted = socket_ && (faults_.otherMode != OtherAddressMode::Off || strays);
     if (other_ && (!wanted || other_->localAddress() != faults_.otherAddress)) {
         other_->disconnect(this);
         other_->close();
@@ -181,12 +203,18 @@ void LanSimulator::onReadyRead()
 void LanSimulator::handle(const QByteArray &data, const QHostAddress &from, quint16 port)
 {
     const ParsedRequest request = parseRequest(data);
-    LanDatagram entry{data, from, port, now(), request.kind, request.number};
+    const auto answer = faults_.silent ? std::nullopt : answerTo(request);
+    const bool unheard = answer && lost_.takes(answer->first, answer->second);
+    LanDatagram entry{data, from, port, now(), request.kind, request.number, unheard};
     received_.append(entry);
     emit datagramReceived(entry);
 
     const QString head = QStringLiteral("LAN %1  %2").arg(endpoint(from, port), describe(request));
     currentRequest_ = head;
+    if (unheard) {
+        log(head + QStringLiteral(" -> (not heard)"));
+        return;
+    }
     if (faults_.silent) {
         log(head + QStringLiteral(" -> (silent)"));
         return;
@@ -263,6 +291,25 @@ void LanSimulator::handle(const QByteArray &data, const QHostAddress &from, quin
         log(head + QStringLiteral(" of %1 bytes -> (ignored)").arg(data.size()));
         break;
     }
+}
+
+std::optional<std::pair<ReplySelector::Kind, int>> LanSimulator::answerTo(const ParsedRequest &request) const
+{
+    using K = ReplySelector::Kind;
+    switch (request.kind) {
+    case Request::Config: return std::pair{resultPending_ ? K::Result : K::Config, -1};
+    case Request::Datf: return std::pair{K::Ready, -1};
+    case Request::WriteBlock: return std::pair{K::Block, request.number};
+    case Request::WriteCommon: return std::pair{K::Common, request.number};
+    case Request::ReadF: return std::pair{K::ReadBlock, 0};
+    case Request::Rdy0:
+        if (readNext_ >= 0 && readNext_ < readSteps_.size())
+            return std::pair{readSteps_.at(readNext_).kind, readSteps_.at(readNext_).number};
+        return std::nullopt;
+    case Request::Fpde:
+    case Request::Unknown: break;
+    }
+    return std::nullopt;
 }
 
 void LanSimulator::answerResult(const QHostAddress &to, quint16 port)
@@ -351,34 +398,90 @@ bool LanSimulator::reply(const QByteArray &data, ReplySelector::Kind kind, int n
                          quint16 port, const QString &what)
 {
     if (dropper_.drop(kind, number)) {
-        LanReply lost{data, to, port, now(), true, false};
+        LanReply lost{data, to, port, now(), true, false, false};
         replies_.append(lost);
         log(currentRequest_ + QStringLiteral(" -> ") + what + QStringLiteral(" (lost)"));
         return false;
     }
-    log(currentRequest_ + QStringLiteral(" -> ") + what);
-    if (faults_.delay.count() > 0) {
-        QTimer::singleShot(faults_.delay, this, [this, data, to, port] { transmit(data, to, port); });
-    } else {
-        transmit(data, to, port);
+    std::chrono::milliseconds at = faults_.delay;
+    if (late_.takes(kind, number))
+        at += faults_.lateBy;
+    QList<Outgoing> out;
+    QString notes;
+    if (oversize_.takes(kind, number)) {
+        out.append({oversizeDatagram(faults_.oversizeBytes), at, false, true});
+        notes += QStringLiteral(" (after %1 bytes of noise)").arg(faults_.oversizeBytes);
     }
+    const QList<int> extras = extras_.take(kind, number);
+    for (int i : extras) {
+        const LanExtra &e = faults_.extras.at(i);
+        if (e.before)
+            out.append({e.data, at, e.fromOther, true});
+    }
+    out.append({data, at, false, false});
+    for (int i : extras) {
+        const LanExtra &e = faults_.extras.at(i);
+        if (!e.before)
+            out.append({e.data, at + e.gap, e.fromOther, true});
+    }
+    if (!extras.isEmpty())
+        notes += QStringLiteral(" (with %1 extra datagrams)").arg(extras.size());
+    if (duplicates_.takes(kind, number)) {
+        out.append({data, at + faults_.duplicateGap, false, true});
+        notes += QStringLiteral(" (twice)");
+    }
+    if (at > faults_.delay)
+        notes += QStringLiteral(" (late)");
+    log(currentRequest_ + QStringLiteral(" -> ") + what + notes);
+    send(out, to, port);
     return true;
 }
 
-void LanSimulator::transmit(const QByteArray &data, const QHostAddress &to, quint16 port)
+void LanSimulator::send(const QList<Outgoing> &datagrams, const QHostAddress &to, quint16 port)
+{
+    // One timer per moment, so that datagrams meant to follow each other
+    // closely leave in the order given.
+    QList<std::chrono::milliseconds> moments;
+    for (const Outgoing &d : datagrams) {
+        if (!moments.contains(d.at))
+            moments.append(d.at);
+    }
+    for (const auto moment : moments) {
+        QList<Outgoing> batch;
+        for (const Outgoing &d : datagrams) {
+            if (d.at == moment)
+                batch.append(d);
+        }
+        auto go = [this, batch, to, port] {
+            for (const Outgoing &d : batch)
+                transmit(d.data, to, port, d.fromOther, d.extra);
+        };
+        if (moment.count() > 0)
+            QTimer::singleShot(moment, this, go);
+        else
+            go();
+    }
+}
+
+void LanSimulator::transmit(const QByteArray &data, const QHostAddress &to, quint16 port, bool fromOther, bool extra)
 {
     if (!socket_)
         return;
-    auto send = [&](QUdpSocket *socket, bool fromOther) {
+    auto sendFrom = [&](QUdpSocket *socket, bool other) {
         socket->writeDatagram(data, to, port);
-        LanReply sent{data, to, port, now(), false, fromOther};
+        LanReply sent{data, to, port, now(), false, other, extra};
         replies_.append(sent);
         emit replySent(sent);
     };
+    if (fromOther) {
+        if (other_)
+            sendFrom(other_, true);
+        return;
+    }
     if (other_ && faults_.otherMode != OtherAddressMode::Off)
-        send(other_, true);
+        sendFrom(other_, true);
     if (!other_ || faults_.otherMode != OtherAddressMode::Instead)
-        send(socket_, false);
+        sendFrom(socket_, false);
 }
 
 } // namespace tarvil::sim

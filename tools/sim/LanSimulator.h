@@ -10,6 +10,8 @@
 #include <QObject>
 
 #include <bitset>
+#include <optional>
+#include <utility>
 
 class QUdpSocket;
 
@@ -26,6 +28,7 @@ struct LanDatagram {
     qint64 elapsedNs = 0; // since the simulator was created
     Request kind = Request::Unknown;
     int number = -1;      // block number of a write block
+    bool unheard = false; // lost to LanFaults::lostRequests: nothing was done about it
 };
 
 // One reply, sent or lost to a fault.
@@ -36,6 +39,7 @@ struct LanReply {
     qint64 elapsedNs = 0; // when it left, or when it was lost
     bool dropped = false;
     bool fromOtherAddress = false;
+    bool extra = false;   // sent beside a reply by a fault (a copy, noise, a stray)
 };
 
 // The transceiver's LAN side. It binds one loopback address and answers every
@@ -110,7 +114,17 @@ private:
     // False when a drop fault took the reply.
     bool reply(const QByteArray &data, ReplySelector::Kind kind, int number, const QHostAddress &to, quint16 port,
                const QString &what);
-    void transmit(const QByteArray &data, const QHostAddress &to, quint16 port);
+    struct Outgoing {
+        QByteArray data;
+        std::chrono::milliseconds at;
+        bool fromOther;
+        bool extra;
+    };
+    // Each datagram at its time; those of one time in the order given.
+    void send(const QList<Outgoing> &datagrams, const QHostAddress &to, quint16 port);
+    void transmit(const QByteArray &data, const QHostAddress &to, quint16 port, bool fromOther, bool extra);
+    // The reply a request would get, for LanFaults::lostRequests.
+    std::optional<std::pair<ReplySelector::Kind, int>> answerTo(const ParsedRequest &request) const;
     void startRead(const QHostAddress &to, quint16 port);
     void sendReadSteps(const QHostAddress &to, quint16 port);
     void answerResult(const QHostAddress &to, quint16 port);
@@ -125,6 +139,11 @@ private:
     QString error_;
     LanFaults faults_;
     ReplyDropper dropper_;
+    SelectorCount duplicates_;
+    SelectorCount extras_;
+    SelectorCount oversize_;
+    SelectorCount lost_;
+    SelectorCount late_;
     QElapsedTimer clock_;
     bool logging_ = false;
     QString currentRequest_; // the request being answered, for the log

@@ -57,6 +57,39 @@ Apply countInto(const char *name, std::function<void(SimOptions &, int)> set, in
 
 bool isUsbSelector(ReplySelector::Kind k) { return k == ReplySelector::Poll || k == ReplySelector::Packet; }
 
+// A comma-separated list of selectors of one link into `into`.
+Apply selectorsInto(const char *name, bool usb, std::function<QList<ReplySelector> &(SimOptions &)> into)
+{
+    return [name, usb, into](SimOptions &o, const QString &v) -> QString {
+        const QStringList items = v.split(QLatin1Char(','), Qt::SkipEmptyParts);
+        if (items.isEmpty())
+            return badValue(name, v, "a list of replies");
+        for (const QString &item : items) {
+            const auto s = ReplySelector::parse(item);
+            if (!s || isUsbSelector(s->kind) != usb)
+                return badValue(name, item, usb ? "a USB reply such as poll, poll:3 or packet:7"
+                                                : "a LAN reply such as ready, block:5, result or any");
+            into(o).append(*s);
+        }
+        return {};
+    };
+}
+
+Apply extraInto(const char *name, bool before, bool fromOther)
+{
+    return [name, before, fromOther](SimOptions &o, const QString &v) -> QString {
+        auto extra = LanExtra::parse(v);
+        if (!extra || isUsbSelector(extra->at.kind) || (before && extra->gap.count() > 0))
+            return badValue(name, v, before ? "REPLY=BYTES, such as result=OK" : "REPLY[+MS]=BYTES, such as ready=OK");
+        extra->before = before;
+        extra->fromOther = fromOther;
+        o.lanFaults.extras.append(*extra);
+        return {};
+    };
+}
+
+std::chrono::milliseconds millis(int n) { return std::chrono::milliseconds(n); }
+
 const QList<OptionDef> &options()
 {
     static const QList<OptionDef> table{
@@ -102,7 +135,7 @@ const QList<OptionDef> &options()
          countInto("drop-every", [](SimOptions &o, int n) { o.lanFaults.dropEvery = o.usbFaults.dropEvery = n; })},
         {"", "drop-reply-to", "LIST", Value::Required,
          "Lose the replies to chosen requests. LIST is comma-separated: config, ready, block[:N], common, "
-         "result, readblock[:N], readcommon, readend (LAN); poll[:N], packet[:I] (USB, counted from 0). "
+         "result, readblock[:N], readcommon, readend, any (LAN); poll[:N], packet[:I] (USB, counted from 0). "
          "Each item takes one reply; add xTIMES or xall for more (block:5x2, packet:100xall).",
          [](SimOptions &o, const QString &v) -> QString {
              const QStringList items = v.split(QLatin1Char(','), Qt::SkipEmptyParts);
@@ -167,6 +200,44 @@ const QList<OptionDef> &options()
         {"", "stop-read-after", "N", Value::Required,
          "Send the first N datagrams of a read, then fall silent (N = 60 loses the common block).",
          countInto("stop-read-after", [](SimOptions &o, int n) { o.lanFaults.stopReadAfter = n; })},
+        {"", "duplicate", "LIST", Value::Required,
+         "Send the chosen replies twice (LIST as for --drop-reply-to; any is every reply), the copy "
+         "--duplicate-gap later.",
+         selectorsInto("duplicate", false, [](SimOptions &o) -> QList<ReplySelector> & { return o.lanFaults.duplicateReplies; })},
+        {"", "duplicate-gap", "MS", Value::Required, "Milliseconds between a reply and its copy (default 50).",
+         countInto("duplicate-gap", [](SimOptions &o, int n) { o.lanFaults.duplicateGap = millis(n); })},
+        {"", "extra-after", "REPLY[+MS]=BYTES", Value::Required,
+         "Send BYTES right behind the chosen reply (or MS milliseconds later): ready=OK sends a stray \"OK\" "
+         "behind the ready reply. BYTES is text, or hex: and hexadecimal digits. May be given more than once.",
+         extraInto("extra-after", false, false)},
+        {"", "extra-before", "REPLY=BYTES", Value::Required, "Send BYTES right before the chosen reply.",
+         extraInto("extra-before", true, false)},
+        {"", "stray-after", "REPLY[+MS]=BYTES", Value::Required,
+         "As --extra-after, from the other address (127.0.0.3, or the one of --reply-from or --stray-from).",
+         extraInto("stray-after", false, true)},
+        {"", "oversize-before", "LIST", Value::Required,
+         "Send a datagram longer than any reply (--oversize-bytes) right before each chosen reply; anyxall: "
+         "before every one.",
+         selectorsInto("oversize-before", false, [](SimOptions &o) -> QList<ReplySelector> & { return o.lanFaults.oversizeBefore; })},
+        {"", "oversize-bytes", "N", Value::Required, "Length of the --oversize-before datagram, 256 to 65507 (default 300).",
+         [](SimOptions &o, const QString &v) -> QString {
+             const auto n = count(v, 65507);
+             if (!n || *n < 256)
+                 return badValue("oversize-bytes", v, "a length from 256 to 65507");
+             o.lanFaults.oversizeBytes = *n;
+             return {};
+         }},
+        {"", "lose-request", "LIST", Value::Required,
+         "Do not hear the requests whose replies LIST names: ready is \"AT+DATF\", block:N a data block, result "
+         "the \"AT+CONFIG\" after \"AT+FPDE\", config any other \"AT+CONFIG\", readblock:0 \"AT+READF\", "
+         "readblock:N, readcommon and readend the \"AT+RDY0\" that would release them.",
+         selectorsInto("lose-request", false, [](SimOptions &o) -> QList<ReplySelector> & { return o.lanFaults.lostRequests; })},
+        {"", "late", "LIST", Value::Required,
+         "Send the chosen replies --late-by milliseconds late, the others at once (configxall: late "
+         "keep-alive answers).",
+         selectorsInto("late", false, [](SimOptions &o) -> QList<ReplySelector> & { return o.lanFaults.lateReplies; })},
+        {"", "late-by", "MS", Value::Required, "How late the --late replies are (default 200).",
+         countInto("late-by", [](SimOptions &o, int n) { o.lanFaults.lateBy = millis(n); })},
 
         {"USB faults (data packets count from 0 in arrival order; the tool's second copy of packet 0 is 1)",
          "nak", "LIST", Value::Required,
@@ -203,6 +274,44 @@ const QList<OptionDef> &options()
         {"", "close-after", "N", Value::Required,
          "Answer N data packets, then close the pseudo-terminal: the tool sees its port fail.",
          countInto("close-after", [](SimOptions &o, int n) { o.usbFaults.closeAfter = n; })},
+        {"", "paced", "MS", Value::Required,
+         "Write every reply byte on its own, MS milliseconds after its frame came and after the byte before it.",
+         countInto("paced", [](SimOptions &o, int n) { o.usbFaults.pace = millis(n); })},
+        {"", "paced-count", "N", Value::Required, "Pace only the first N replies (default: all).",
+         countInto("paced-count", [](SimOptions &o, int n) { o.usbFaults.pacedReplies = n; })},
+        {"", "stall", "LIST", Value::Required,
+         "Hold the chosen replies back --stall-for milliseconds, then send them; the replies behind wait. LIST: "
+         "poll (the next poll), poll:N, packet:I, with xTIMES or xall.",
+         selectorsInto("stall", true, [](SimOptions &o) -> QList<ReplySelector> & { return o.usbFaults.stallReplies; })},
+        {"", "stall-for", "MS", Value::Required, "How long a --stall reply is held back (default 500).",
+         countInto("stall-for", [](SimOptions &o, int n) { o.usbFaults.stallFor = millis(n); })},
+        {"", "answer", "FRAME=HEX", Value::Required,
+         "Answer the chosen frame with the byte HEX instead: poll:3=25 answers poll 3 with 0x25. May be given "
+         "more than once.",
+         [](SimOptions &o, const QString &v) -> QString {
+             const qsizetype eq = v.indexOf(QLatin1Char('='));
+             const auto at = ReplySelector::parse(v.left(eq));
+             bool ok = false;
+             const uint byte = v.mid(eq + 1).toUInt(&ok, 16);
+             if (eq <= 0 || !at || !isUsbSelector(at->kind) || !ok || byte > 0xFF || v.size() - eq - 1 > 2)
+                 return badValue("answer", v, "FRAME=HEX, such as poll:3=25 or packet:7=15");
+             o.usbFaults.answers.append({*at, std::uint8_t(byte)});
+             return {};
+         }},
+        {"", "nak-each", "N", Value::Required,
+         "Answer every address 0x15 N times before it is accepted (within --nak-range).",
+         countInto("nak-each", [](SimOptions &o, int n) { o.usbFaults.nakTimes = n; }, 255)},
+        {"", "nak-range", "A-B", Value::Required, "The addresses --nak-each applies to (default: all).",
+         [](SimOptions &o, const QString &v) -> QString {
+             const QStringList ends = v.split(QLatin1Char('-'));
+             const auto from = ends.size() == 2 ? count(ends.at(0), kImageBytes - 1) : std::nullopt;
+             const auto to = ends.size() == 2 ? count(ends.at(1), kImageBytes - 1) : std::nullopt;
+             if (!from || !to || *from > *to)
+                 return badValue("nak-range", v, "a range of addresses such as 100-2000");
+             o.usbFaults.nakFrom = *from;
+             o.usbFaults.nakTo = *to;
+             return {};
+         }},
     };
     return table;
 }

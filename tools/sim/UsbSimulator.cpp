@@ -5,6 +5,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -33,6 +34,10 @@ UsbSimulator::UsbSimulator(QObject *parent)
 {
     qRegisterMetaType<tarvil::sim::UsbFrame>();
     clock_.start();
+    outTimer_ = new QTimer(this);
+    outTimer_->setSingleShot(true);
+    outTimer_->setTimerType(Qt::PreciseTimer);
+    connect(outTimer_, &QTimer::timeout, this, &UsbSimulator::flushDue);
     setFaults({});
 }
 
@@ -91,6 +96,8 @@ void UsbSimulator::close()
     if (master_ < 0)
         return;
     notifier_->setEnabled(false);
+    outbox_.clear();
+    outTimer_->stop();
     // This may run inside the notifier's own slot: let the event loop free it.
     notifier_->deleteLater();
     notifier_ = nullptr;
@@ -105,6 +112,13 @@ void UsbSimulator::setFaults(const UsbFaults &faults)
 {
     faults_ = faults;
     dropper_.reset(faults_.dropFirst, faults_.dropEvery, faults_.dropReplies);
+    stalls_.reset(faults_.stallReplies);
+    QList<ReplySelector> answered;
+    for (const UsbFaults::Answer &a : faults_.answers)
+        answered.append(a.at);
+    answers_.reset(answered);
+    pacedSoFar_ = 0;
+    naksGiven_.assign(size_t(kImageBytes), 0);
     random_.seed(faults_.seed);
     stopped_ = false;
 }
@@ -164,11 +178,18 @@ void UsbSimulator::handleFrame(const Frame &frame)
     entry.data = frame.data;
     entry.elapsedNs = now();
 
+    auto chosenAnswer = [this](ReplySelector::Kind kind, int index) -> std::optional<std::uint8_t> {
+        const QList<int> taking = answers_.take(kind, index);
+        if (taking.isEmpty())
+            return std::nullopt;
+        return faults_.answers.at(taking.first()).byte;
+    };
+
     if (frame.kind == FrameKind::Poll) {
         entry.index = polls_++;
         resetStream();
         if (!faults_.silent && !stopped_)
-            answer(entry, kAck, ReplySelector::Poll);
+            answer(entry, chosenAnswer(ReplySelector::Poll, entry.index).value_or(kAck), ReplySelector::Poll);
         finish(entry);
         return;
     }
@@ -193,17 +214,26 @@ void UsbSimulator::handleFrame(const Frame &frame)
         return;
     }
 
+    const size_t a = frame.address;
+    const int nakTo = faults_.nakTo < 0 ? kImageBytes - 1 : faults_.nakTo;
+    const bool nakHere = faults_.nakTimes > 0 && frame.address < kImageBytes && int(a) >= faults_.nakFrom
+        && int(a) <= nakTo && naksGiven_[a] < faults_.nakTimes;
     std::uint8_t byte = kAck;
-    if (entry.index == faults_.fatalAt)
+    if (const auto chosen = chosenAnswer(ReplySelector::Packet, entry.index))
+        byte = *chosen;
+    else if (entry.index == faults_.fatalAt)
         byte = kFatal;
     else if (entry.index == faults_.memoryFailureAt)
         byte = kMemoryFailure;
     else if (randomNak || faults_.nakPackets.contains(entry.index) || frame.address >= kImageBytes)
         byte = kNak; // an address outside the image is refused as well
+    else if (nakHere) {
+        ++naksGiven_[a];
+        byte = kNak;
+    }
 
     bool completed = false;
-    if (byte == kAck) {
-        const size_t a = frame.address;
+    if (byte == kAck && frame.address < kImageBytes) {
         image_[qsizetype(a)] = char(frame.data);
         ++perAddress_[a];
         entry.stored = true;
@@ -232,10 +262,45 @@ void UsbSimulator::answer(UsbFrame &entry, std::uint8_t byte, ReplySelector::Kin
         entry.replyLost = true;
         return;
     }
-    if (faults_.delay.count() > 0)
-        QTimer::singleShot(faults_.delay, this, [this, byte] { writeByte(byte); });
-    else
+    qint64 delayNs = std::chrono::nanoseconds(faults_.delay).count();
+    if (stalls_.takes(kind, entry.index)) {
+        entry.held = true;
+        delayNs += std::chrono::nanoseconds(faults_.stallFor).count();
+    }
+    const bool paced = faults_.pace.count() > 0 && (faults_.pacedReplies <= 0 || pacedSoFar_++ < faults_.pacedReplies);
+    queueByte(byte, delayNs, paced);
+}
+
+void UsbSimulator::queueByte(std::uint8_t byte, qint64 delayNs, bool paced)
+{
+    const qint64 t = now();
+    if (outbox_.empty() && delayNs == 0 && !paced) {
+        lastDueNs_ = t;
         writeByte(byte);
+        return;
+    }
+    const qint64 pace = paced ? std::chrono::nanoseconds(faults_.pace).count() : 0;
+    // Never before the byte ahead of it: the transceiver answers in order.
+    const qint64 due = std::max(t + delayNs + pace, lastDueNs_ + pace);
+    lastDueNs_ = due;
+    outbox_.push_back({byte, due});
+    if (outbox_.size() == 1)
+        flushDue();
+}
+
+void UsbSimulator::flushDue()
+{
+    while (!outbox_.empty() && outbox_.front().dueNs <= now()) {
+        const std::uint8_t byte = outbox_.front().byte;
+        outbox_.pop_front();
+        writeByte(byte);
+    }
+    if (outbox_.empty()) {
+        outTimer_->stop();
+        return;
+    }
+    const qint64 waitNs = outbox_.front().dueNs - now();
+    outTimer_->start(int(std::max<qint64>(1, (waitNs + 999'999) / 1'000'000)));
 }
 
 void UsbSimulator::writeByte(std::uint8_t byte)

@@ -10,9 +10,11 @@
 #include <QRandomGenerator>
 #include <QString>
 
+#include <deque>
 #include <vector>
 
 class QSocketNotifier;
+class QTimer;
 
 namespace tarvil::sim {
 
@@ -24,6 +26,7 @@ struct UsbFrame {
     int index = -1;       // data packets: 0, 1, ... in arrival order; polls: their own count
     int reply = -1;       // the byte answered, -1 for none
     bool replyLost = false; // a drop fault took the reply
+    bool held = false;    // a stall fault holds the reply back
     bool stored = false;  // the data byte went into the image
     qint64 elapsedNs = 0; // since the simulator was created
 };
@@ -88,6 +91,9 @@ private:
     void onReadable();
     void handleFrame(const Frame &frame);
     void answer(UsbFrame &entry, std::uint8_t byte, ReplySelector::Kind kind);
+    // Reply bytes leave through the outbox, in order, each when it is due.
+    void queueByte(std::uint8_t byte, qint64 delayNs, bool paced);
+    void flushDue();
     void writeByte(std::uint8_t byte);
     void finish(const UsbFrame &entry);
     void resetStream();
@@ -100,6 +106,10 @@ private:
     QString error_;
     UsbFaults faults_;
     ReplyDropper dropper_;
+    SelectorCount stalls_;
+    SelectorCount answers_;
+    int pacedSoFar_ = 0;
+    std::vector<std::uint8_t> naksGiven_; // per address, for UsbFaults::nakTimes
     QRandomGenerator random_;
     QElapsedTimer clock_;
     FrameParser parser_;
@@ -112,6 +122,14 @@ private:
     std::vector<int> perAddress_;
     std::vector<bool> streamSeen_;
     int streamCount_ = 0;
+
+    struct Outgoing {
+        std::uint8_t byte;
+        qint64 dueNs;
+    };
+    std::deque<Outgoing> outbox_;
+    qint64 lastDueNs_ = 0;
+    QTimer *outTimer_ = nullptr;
 
     QList<UsbFrame> frames_;
     int polls_ = 0;
