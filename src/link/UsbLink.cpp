@@ -387,9 +387,10 @@ void UsbLink::fatal()
     serial_->close();
     disarmWatch();
     inFlight_.reset();
-    connected_ = false;
     state_ = State::Closed;
     session_.activeChannel = Channel::None;
+    // Should the user stay, the window no longer shows a link that is closed.
+    showOffline();
     endWrite(WriteEnd::Fatal);
     deferred_.post([this] {
         dialogs_.message(texts::fatalPanelType());

@@ -271,13 +271,18 @@ void ReadTransaction::ItemReadClick()
     progress_ = Progress{0, kImageSize};
     state_ = State::Reading;
     ++session_.lanWaits;
-    lan_.beginRead(image_, kRetries);
+    // The blocks go into an image of the read's own: a start through "Пуск"
+    // meanwhile rebuilds the model's image, and must not wipe what arrived.
+    incoming_.clear();
+    lan_.beginRead(incoming_, kRetries);
     const LanLink::WaitResult result = lan_.waitFor(lsReadDone, 2);
     --session_.lanWaits;
     state_ = State::Idle;
     lan_.endRead();
     if (result == LanLink::WaitResult::Stopped)
         return;
+    // Done or failed, the image holds whatever arrived.
+    image_ = incoming_;
 
     if (result == LanLink::WaitResult::Reached) {
         lan_.stopAckTimer();

@@ -4,6 +4,7 @@
 #include "link/LinkState.h"
 #include "link/Packets.h"
 #include "link/UsbLink.h"
+#include "model/ConfigImage.h"
 
 #include <QObject>
 
@@ -12,7 +13,6 @@
 
 namespace tarvil {
 
-class ConfigImage;
 class Deferred;
 class Dialogs;
 class LinkView;
@@ -87,6 +87,7 @@ private:
     LanLink &lan_;
     State state_ = State::Idle;
     Progress progress_;
+    ConfigImage incoming_;
 };
 
 } // namespace tarvil

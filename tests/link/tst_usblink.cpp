@@ -330,6 +330,10 @@ private slots:
         QCOMPARE(r.view.messages.value(0),
                  (UserMessage{"Ошибка выбора типа ППК!", "Фатальная ошибка", MsgIcon::Error, MsgButtons::Ok, false}));
         QCOMPARE(r.view.closeRequests, 1);
+        // Should the user stay, the closed port shows as no link.
+        QCOMPARE(r.view.captionMode, CaptionMode::Offline);
+        QCOMPARE(r.view.status, QStringLiteral("Нет связи"));
+        QVERIFY(!r.view.commands[Command::ItemWr]);
     }
 
     void memoryFailure_onlyShowsItsMessage()
