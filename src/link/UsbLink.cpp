@@ -22,6 +22,9 @@ constexpr int kMemoryFailure = 0x25;
 
 constexpr int kPollTicks = 2;
 constexpr int kWatchTicks = 5;
+// Out of step, the link keeps quiet this long after the last byte it heard:
+// an answer later than that cannot be told from the answer to a new frame.
+constexpr int kQuietTicks = 2 * kWatchTicks;
 
 bool isReplyByte(int b) { return b == kAck || b == kFatal || b == kNak || b == kMemoryFailure; }
 
@@ -176,6 +179,10 @@ void UsbLink::sendFrame(int position)
     serial_->write(stream_->packets.at(index).toByteArray());
     inFlight_ = Frame{false, position};
     state_ = State::Streaming;
+    // No polls and no link-loss display while the stream runs; the watch
+    // only notices an answer that does not come, so that the stream goes on
+    // from that frame once the link is back in step.
+    armWatch(kWatchTicks);
     emit progressed(position, stream_->packets.count());
 }
 
@@ -183,7 +190,7 @@ void UsbLink::resync()
 {
     inFlight_.reset();
     state_ = State::Resyncing;
-    armWatch(kWatchTicks);
+    armWatch(kQuietTicks);
 }
 
 void UsbLink::showOffline()
@@ -218,7 +225,6 @@ void UsbLink::startWrite(const PacketList &packets)
             state_ = State::WaitingToStart;
             armWatch(kWatchTicks);
         } else {
-            disarmWatch();
             sendFrame(0);
         }
         break;
@@ -232,7 +238,11 @@ void UsbLink::ComPortTriggerTimer()
         return;
     switch (state_) {
     case State::Closed:
+        return;
     case State::Streaming:
+        // A stream that a 0x25 stopped waits for the write's time-out.
+        if (inFlight_)
+            resync();
         return;
     case State::Resyncing:
         // Quiet for a whole interval: whatever was late has come or is lost.
@@ -280,7 +290,7 @@ void UsbLink::ComPortTriggerAvail()
     if (replies == 0 || state_ == State::Closed)
         return;
     if (state_ == State::Resyncing) {
-        armWatch(kWatchTicks); // the quiet interval begins again
+        armWatch(kQuietTicks); // the quiet interval begins again
         return;
     }
     if (replies > 1 || !inFlight_) {
@@ -327,8 +337,9 @@ void UsbLink::onReply(int reply, const Frame &frame)
         }
         break;
     case State::WaitingToStart:
-        disarmWatch();
-        sendFrame(0);
+        // Packet 0 of a new stream, or the first frame not yet acknowledged
+        // of one the link had to put back in step.
+        sendFrame(stream_ ? stream_->confirmed : 0);
         break;
     case State::Streaming:
         if (!stream_)

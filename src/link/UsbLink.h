@@ -27,7 +27,8 @@ class PumpWait;
 // (a late answer to a frame it gave up on, a duplicate) puts the link out of
 // step: it then sends nothing for one watch interval, discards what arrives,
 // and polls again before it trusts the link. A write that began meanwhile
-// starts after that.
+// starts after that; a stream whose answer did not come goes on from the
+// frame that was not acknowledged.
 class UsbLink : public QObject {
     Q_OBJECT
 public:
@@ -35,7 +36,7 @@ public:
         Closed,         // port not open
         Polling,        // the poll cycle; connected() tells whether the last poll was answered
         Resyncing,      // out of step: quiet for one watch interval, then a poll
-        WaitingToStart, // a write awaits the answer to the frame in flight, then sends packet 0
+        WaitingToStart, // a write awaits the answer to the frame in flight, then sends its next frame
         Streaming,      // a write: one packet per acknowledgement
     };
     enum class WriteEnd { Done, NoAnswer, Fatal, Lost };

@@ -22,6 +22,7 @@ enum class Fault {
     StartAnswerLate,   // ... is answered long after the watch gave up on it
     LatePollBefore,    // a poll is answered late once, and the write follows
     NakThreeTimes,     // every data packet is refused three times, then taken
+    PacketAnswerLost,  // the answer to one data packet never comes
     NestedRestart,     // "Пуск" mid-stream with every check passing
     NestedRefused,     // "Пуск" mid-stream with the APN emptied
 };
@@ -36,6 +37,7 @@ struct Device {
     std::function<void()> onNextPoll; // runs (queued) when the next poll arrives
     std::function<void(int)> onPacket; // runs (queued) for every data packet, with its ordinal
     int nakEach = 0;
+    int loseAnswerTo = -1; // the ordinal of a data packet stored but not answered
     int packets = 0;
     int naksLeft = 0;
 
@@ -71,8 +73,10 @@ struct Device {
         }
         const int address = static_cast<unsigned char>(frame.at(1)) | static_cast<unsigned char>(frame.at(2)) << 8;
         memory[address] = frame.at(3);
-        acknowledged << address;
         naksLeft = 0;
+        if (ordinal == loseAnswerTo)
+            return;
+        acknowledged << address;
         reply(0x01, 0);
     }
 };
@@ -120,6 +124,7 @@ private slots:
         QTest::newRow("answer at the start late") << Fault::StartAnswerLate << QStringList();
         QTest::newRow("a late poll answer before the write") << Fault::LatePollBefore << QStringList();
         QTest::newRow("every packet refused three times") << Fault::NakThreeTimes << QStringList();
+        QTest::newRow("a packet's answer lost mid-stream") << Fault::PacketAnswerLost << QStringList();
         QTest::newRow("Пуск mid-stream, checks pass") << Fault::NestedRestart << QStringList();
         QTest::newRow("Пуск mid-stream, APN empty") << Fault::NestedRefused
                                                      << QStringList{"Не определен APN GPRS - канала"};
@@ -152,6 +157,10 @@ private slots:
             break;
         case Fault::NakThreeTimes:
             r.device.nakEach = 4;
+            start();
+            break;
+        case Fault::PacketAnswerLost:
+            r.device.loseAnswerTo = 700;
             start();
             break;
         case Fault::NestedRestart:

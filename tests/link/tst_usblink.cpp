@@ -224,8 +224,14 @@ private slots:
         r.answering = true;
         r.link->WrBtnClick();
         QVERIFY(r.link->usb().writing());
-        QVERIFY(!r.timer("LinkWatchTrigger")->isActive());
         QTRY_VERIFY_WITH_TIMEOUT(!r.link->usb().writing(), 60000);
+        // No poll goes out while the stream runs.
+        int lastPacket = -1;
+        for (int i = 0; i < r.serial->written.size(); ++i)
+            if (r.serial->written.at(i).at(0) == ';')
+                lastPacket = i;
+        for (int i = 0; i < lastPacket; ++i)
+            QCOMPARE(r.serial->written.at(i).at(0), ';');
 
         const QList<int> addresses = r.serial->packetAddressesWritten();
         QCOMPARE(addresses.size(), kImageSize + 1);
