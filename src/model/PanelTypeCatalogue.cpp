@@ -98,9 +98,12 @@ bool parseField(QByteArrayView field, const char *name, std::int16_t &out, QStri
         return false;
     }
     if (value < std::numeric_limits<std::int16_t>::min() || value > std::numeric_limits<std::int16_t>::max()) {
-        error = QString::asprintf("%g is not a valid value for field '%s'. The allowed range is %g to %g",
-                                  double(value), name, double(std::numeric_limits<std::int16_t>::min()),
-                                  double(std::numeric_limits<std::int16_t>::max()));
+        // The number stands whole: the installer must find it in the file.
+        error = QStringLiteral("%1 is not a valid value for field '%2'. The allowed range is %3 to %4")
+                    .arg(value)
+                    .arg(QLatin1String(name))
+                    .arg(std::numeric_limits<std::int16_t>::min())
+                    .arg(std::numeric_limits<std::int16_t>::max());
         return false;
     }
     out = std::int16_t(value);

@@ -101,9 +101,15 @@ private slots:
         QTest::newRow("Prot too small")
             << QByteArray("3;Type E;-32769;0")
             << QStringLiteral("-32769 is not a valid value for field 'Prot'. The allowed range is -32768 to 32767");
-        QTest::newRow("A_F too large, printed as %g")
+        QTest::newRow("A_F of seven digits, shown whole")
             << QByteArray("3;Type E;1;1234567")
-            << QStringLiteral("1.23457e+06 is not a valid value for field 'A_F'. The allowed range is -32768 to 32767");
+            << QStringLiteral("1234567 is not a valid value for field 'A_F'. The allowed range is -32768 to 32767");
+        QTest::newRow("TypeId of seven digits, shown whole")
+            << QByteArray("1234567;Type E;1;0")
+            << QStringLiteral("1234567 is not a valid value for field 'TypeId'. The allowed range is -32768 to 32767");
+        QTest::newRow("smallest 32-bit value, shown whole")
+            << QByteArray("3;Type E;-2147483648;0")
+            << QStringLiteral("-2147483648 is not a valid value for field 'Prot'. The allowed range is -32768 to 32767");
         QTest::newRow("beyond 32 bits") << QByteArray("99999999999;Type E;1;0")
                                         << QStringLiteral("'99999999999' is not a valid integer value");
         QTest::newRow("code page text quoted") << cp1251("3;Тип;один;0") << QStringLiteral("'один' is not a valid integer value");
