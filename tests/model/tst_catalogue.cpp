@@ -1,10 +1,10 @@
+#include "model/Codepage.h"
 #include "model/PanelTypeCatalogue.h"
 #include "support/TestEnv.h"
 
 #include <QFile>
 #include <QRandomGenerator>
 #include <QSignalSpy>
-#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -12,10 +12,9 @@ using namespace tarvil;
 
 namespace {
 
-QByteArray cp1251(const char *utf8)
+QByteArray cp1251Bytes(const char *utf8)
 {
-    QStringEncoder encoder("windows-1251");
-    return encoder.encode(QString::fromUtf8(utf8));
+    return cp1251::encode(QString::fromUtf8(utf8));
 }
 
 QStringList names(const PanelTypeCatalogue &catalogue)
@@ -112,7 +111,7 @@ private slots:
             << QStringLiteral("-2147483648 is not a valid value for field 'Prot'. The allowed range is -32768 to 32767");
         QTest::newRow("beyond 32 bits") << QByteArray("99999999999;Type E;1;0")
                                         << QStringLiteral("'99999999999' is not a valid integer value");
-        QTest::newRow("code page text quoted") << cp1251("3;Тип;один;0") << QStringLiteral("'один' is not a valid integer value");
+        QTest::newRow("code page text quoted") << cp1251Bytes("3;Тип;один;0") << QStringLiteral("'один' is not a valid integer value");
     }
     void badLine()
     {
@@ -156,7 +155,7 @@ private slots:
     void longName_cutTo20()
     {
         PanelTypeCatalogue c;
-        QCOMPARE(c.loadFromBytes(cp1251("1;Очень длинное имя типа ППК;1;0")), QString());
+        QCOMPARE(c.loadFromBytes(cp1251Bytes("1;Очень длинное имя типа ППК;1;0")), QString());
         QCOMPARE(c.rows().at(0).N_PPK, QStringLiteral("Очень длинное имя ти"));
     }
 
@@ -176,7 +175,7 @@ private slots:
         QTemporaryDir dir;
         QFile file(dir.filePath(QStringLiteral("CentralType.txt")));
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(cp1251("5;Тип C;1;0\r\n5;Тип D;1;0\r\n"));
+        file.write(cp1251Bytes("5;Тип C;1;0\r\n5;Тип D;1;0\r\n"));
         file.close();
         PanelTypeCatalogue c;
         QCOMPARE(c.LoadCatalogue(file.fileName()), QString());
