@@ -2,11 +2,16 @@
 #include "model/PanelTypeCatalogue.h"
 #include "support/TestEnv.h"
 
+#include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
 
 using namespace tarvil;
 
@@ -23,6 +28,28 @@ QStringList names(const PanelTypeCatalogue &catalogue)
     for (const PanelType &row : catalogue.rows())
         out.append(row.N_PPK);
     return out;
+}
+
+constexpr qsizetype kLine = 128;
+
+// Line i of the generated catalogue: kLine bytes with their CR LF.
+QByteArray line(int i)
+{
+    QByteArray text = QByteArray::number(i % 10000).rightJustified(4, '0') + ";T;1;0;";
+    return text.leftJustified(kLine - 2, 'x') + "\r\n";
+}
+
+// Exactly kMaxCatalogueBytes of lines, made once.
+const QByteArray &fullCatalogue()
+{
+    static const QByteArray bytes = [] {
+        QByteArray out;
+        out.reserve(kMaxCatalogueBytes);
+        for (int i = 0; out.size() < kMaxCatalogueBytes; ++i)
+            out += line(i);
+        return out;
+    }();
+    return bytes;
 }
 
 } // namespace
@@ -159,15 +186,84 @@ private slots:
         QCOMPARE(c.rows().at(0).N_PPK, QStringLiteral("Очень длинное имя ти"));
     }
 
-    void missingFile_emptyWithoutError()
+    // Only a regular file is read; anything else of that name counts as a
+    // missing file. A FIFO would block the start until a writer came.
+    void notARegularFile_emptyWithoutError_data()
     {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("missing") << "missing";
+        QTest::newRow("folder") << "folder";
+#ifdef Q_OS_UNIX
+        QTest::newRow("FIFO without a writer") << "fifo";
+        QTest::newRow("link to an endless device") << "device";
+#endif
+    }
+    void notARegularFile_emptyWithoutError()
+    {
+        QFETCH(QString, kind);
         QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("CentralType.txt"));
+        if (kind == QLatin1String("folder"))
+            QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("CentralType.txt")));
+#ifdef Q_OS_UNIX
+        if (kind == QLatin1String("fifo"))
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        if (kind == QLatin1String("device"))
+            QVERIFY(QFile::link(QStringLiteral("/dev/zero"), path));
+#endif
         PanelTypeCatalogue c;
         c.loadFromBytes("1;A;1;0");
-        QCOMPARE(c.LoadCatalogue(dir.filePath(QStringLiteral("CentralType.txt"))), QString());
+        QCOMPARE(c.LoadCatalogue(path), QString());
         QCOMPARE(c.count(), 0);
         QVERIFY(!c.hasCurrent());
         QCOMPARE(c.current(), PanelType{});
+    }
+
+    // 131 072 lines of 128 bytes fill the limit exactly.
+    void sizeLimit_data()
+    {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QByteArray>("after");
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<QString>("error");
+        const int full = int(kMaxCatalogueBytes / kLine);
+        const QString stopped = QStringLiteral("Файл CentralType.txt больше 16 МБ (16777216 байт): "
+                                               "загрузка остановлена на строке %1.");
+        QTest::newRow("exactly the limit: every row") << QByteArray() << QByteArray() << full << QString();
+        QTest::newRow("one line more: stops there") << QByteArray() << line(full) << full
+                                                    << stopped.arg(full + 1);
+        QTest::newRow("one byte more") << QByteArray() << QByteArray("7") << full << stopped.arg(full + 1);
+        // 32 empty lines push the last line across the limit.
+        QTest::newRow("a line across the limit is not loaded")
+            << QByteArray("\r\n").repeated(32) << QByteArray() << full - 1 << stopped.arg(32 + full);
+        QTest::newRow("0x1A at the limit ends the file quietly") << QByteArray() << QByteArray("\x1A" "garbage")
+                                                                 << full << QString();
+    }
+    void sizeLimit()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QByteArray, after);
+        QFETCH(int, rows);
+        QFETCH(QString, error);
+        QTemporaryDir dir;
+        QFile file(dir.filePath(QStringLiteral("CentralType.txt")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(before);
+        file.write(fullCatalogue().left(kMaxCatalogueBytes - before.size()));
+        if (!before.isEmpty()) // the rest of the last line, beyond the limit
+            file.write(fullCatalogue().right(before.size()));
+        file.write(after);
+        file.close();
+
+        PanelTypeCatalogue c;
+        QCOMPARE(c.LoadCatalogue(file.fileName()), error);
+        QCOMPARE(c.count(), rows);
+        QCOMPARE(c.rows().last(), (PanelType{std::int16_t((rows - 1) % 10000), QStringLiteral("T"), 1, 0}));
+        QCOMPARE(c.currentIndex(), 0);
+        // The same bytes in memory take the same way.
+        file.open(QIODevice::ReadOnly);
+        QCOMPARE(c.loadFromBytes(file.readAll()), error);
+        QCOMPARE(c.count(), rows);
     }
 
     void fileOnDisk_isRead()
