@@ -87,10 +87,9 @@ QByteArray serializeConfigFile(const PacketList &packets)
 
 bool saveConfigFile(const QString &path, const PacketList &packets, QString *error)
 {
+    // Never written in place: where no temporary file can be made beside the
+    // target, the save fails and the old file stays whole.
     QSaveFile file(path);
-    // A network share or an odd file system may refuse the rename-over: then
-    // the file is written in place, still reporting any failure.
-    file.setDirectWriteFallback(true);
     if (!file.open(QIODevice::WriteOnly)) {
         if (error)
             *error = file.errorString();
