@@ -10,7 +10,7 @@ FUZZ_SECONDS ?= 60
 FUZZ_RUNS    ?=
 CCACHE := $(shell command -v ccache 2>/dev/null)
 
-.PHONY: all deps configure build run test bench sim screenshot clean fuzz fuzz-smoke fuzz-build fuzz-seeds
+.PHONY: all deps configure build run test bench sim screenshot clean fuzz fuzz-smoke fuzz-build fuzz-seeds lint
 
 all: build
 
@@ -43,6 +43,10 @@ sim: build
 
 screenshot: build
 	bash scripts/screenshot.sh $(BUILD)
+
+# clang-tidy over src/ and tools/, or over LINT_PATHS (folders or files).
+lint: configure
+	JOBS=$(JOBS) bash scripts/lint.sh $(BUILD) $(LINT_PATHS)
 
 # Builds the libFuzzer targets (fuzz/) with clang, ASan and UBSan, and runs each
 # on a copy of its corpus; fails on any finding.

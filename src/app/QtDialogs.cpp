@@ -200,7 +200,7 @@ PortChooserDialog::PortChooserDialog(const PortChoiceRequest &request, QWidget *
 
 QString PortChooserDialog::choice() const
 {
-    const QString text = box_->currentText().trimmed();
+    QString text = box_->currentText().trimmed();
     const int index = box_->findText(box_->currentText(), Qt::MatchExactly);
     if (index >= 0)
         return box_->itemData(index).toString();

@@ -14,7 +14,7 @@ namespace {
 
 constexpr int kRecord = 6;
 // Far beyond any file the tool writes; a larger one is not a configuration.
-constexpr qint64 kMaxFileSize = 64 * 1024 * 1024;
+constexpr qint64 kMaxFileSize = qint64(64) * 1024 * 1024;
 
 enum class AnchorField {
     Records, EtherProt, Dhcp, MasterIp, OwnIp, GatewayIp, Serial, MasterPort, OwnPort, Apn, Baud, PeriodHB, Format
@@ -77,7 +77,7 @@ void apply(LoadedConfig &c, AnchorField field, const std::uint8_t *data, int cou
 QByteArray serializeConfigFile(const PacketList &packets)
 {
     QByteArray out;
-    out.reserve(kRecord * (2 + packets.count()));
+    out.reserve(qsizetype(kRecord) * (2 + packets.count()));
     out.append(kHeaderTag, kRecord);
     out.append(reinterpret_cast<const char *>(kHeaderMark.data()), kRecord);
     for (int i = 0; i < packets.count(); ++i)

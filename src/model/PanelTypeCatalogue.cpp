@@ -206,7 +206,7 @@ public:
     qint64 lineNumber() const { return lineNumber_; }
 
 private:
-    static constexpr qint64 kChunk = 64 * 1024;
+    static constexpr qint64 kChunk = qint64(64) * 1024;
 
     void fill()
     {

@@ -14,7 +14,7 @@ namespace tarvil {
 
 // A catalogue file is read up to this size; a larger one is certainly no
 // catalogue, and the tool must not wait for it or hold it in memory.
-inline constexpr qint64 kMaxCatalogueBytes = 16 * 1024 * 1024;
+inline constexpr qint64 kMaxCatalogueBytes = qint64(16) * 1024 * 1024;
 
 // One type of alarm control panel, as a line of CentralType.txt gives it.
 struct PanelType {
