@@ -12,6 +12,8 @@ namespace {
 // Byte 0x98 is unassigned in the code page; it stands for the C1 control
 // U+0098, both ways, as ICU's converter has it: an image byte read and
 // written back comes out unchanged.
+// Eight code points a row, as the code page is charted.
+// clang-format off
 constexpr std::array<char16_t, 128> kUpper{
     0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021, // 0x80
     0x20AC, 0x2030, 0x0409, 0x2039, 0x040A, 0x040C, 0x040B, 0x040F, // 0x88
@@ -30,6 +32,7 @@ constexpr std::array<char16_t, 128> kUpper{
     0x0440, 0x0441, 0x0442, 0x0443, 0x0444, 0x0445, 0x0446, 0x0447,
     0x0448, 0x0449, 0x044A, 0x044B, 0x044C, 0x044D, 0x044E, 0x044F,
 };
+// clang-format on
 
 constexpr char kMissing = '?';
 
