@@ -1,10 +1,12 @@
-// TextToIp and IpToText: every text TextToIp accepts round-trips through
-// IpToText, and IpToText gives a dotted text for every value.
+// TextToIp and IpToText: TextToIp accepts exactly the dotted form, every text
+// it accepts round-trips through IpToText, and IpToText gives a dotted text
+// for every value.
 #include "FuzzCheck.h"
 
 #include "model/IpAddress.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <cstring>
@@ -13,9 +15,36 @@ using namespace tarvil;
 
 namespace {
 
+// The accepted form said another way: four parts between dots, all ASCII
+// digits, the first three of one to three digits, each at most 255; 0 for
+// anything else and for 0.0.0.0.
+std::uint32_t reference(const QString &text)
+{
+    const QStringList parts = text.split(QLatin1Char('.'));
+    if (parts.size() != 4)
+        return 0;
+    std::uint32_t value = 0;
+    for (int i = 0; i < 4; ++i) {
+        const QString &part = parts.at(i);
+        if (part.isEmpty() || (i < 3 && part.size() > 3))
+            return 0;
+        std::uint32_t octet = 0;
+        for (QChar c : part) {
+            if (c.unicode() < '0' || c.unicode() > '9')
+                return 0;
+            octet = octet * 10 + (c.unicode() - '0');
+            if (octet > 255)
+                return 0;
+        }
+        value |= octet << (8 * i);
+    }
+    return value;
+}
+
 void checkText(const QString &text)
 {
     const std::uint32_t value = TextToIp(text);
+    FUZZ_REQUIRE(value == reference(text));
     if (value == 0)
         return;
     const QString dotted = IpToText(value);

@@ -219,6 +219,28 @@ private slots:
         QCOMPARE(c.current(), PanelType{});
     }
 
+    // The file is read a piece at a time; a CR LF wherever it falls ends one
+    // line, and the next line starts after the LF.
+    void crLfAtAnyOffset_endsOneLine()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("CentralType.txt"));
+        for (qsizetype size : {qsizetype(4096), qsizetype(16384), qsizetype(65536), qsizetype(131072)}) {
+            for (qsizetype at = size - 2; at <= size + 1; ++at) {
+                // The CR at offset `at`, the LF after it.
+                QByteArray content = "1;" + QByteArray(at - 6, 'n') + ";1;0";
+                content += "\r\nbad\r\n";
+                QFile file(path);
+                QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+                file.write(content);
+                file.close();
+                PanelTypeCatalogue c;
+                QCOMPARE(c.LoadCatalogue(path), QStringLiteral("'bad' is not a valid integer value"));
+                QCOMPARE(c.count(), 1);
+            }
+        }
+    }
+
     // 131 072 lines of 128 bytes fill the limit exactly.
     void sizeLimit_data()
     {
