@@ -81,8 +81,8 @@ int main(int argc, char **argv)
     bool ok = write(folder, "saved.tvc", saved);
     // The common block alone, behind a header without a mark record.
     ok = write(folder, "common-only.tvc", QByteArray("TransX") + saved.mid(common)) && ok;
-    // Ends inside the access point name.
-    ok = write(folder, "ends-in-apn.tvc", saved.left(12) + saved.mid(common, apn + 6 * 10 - common)) && ok;
+    // Ends ten packets into the access point name.
+    ok = write(folder, "ends-in-apn.tvc", saved.left(12) + saved.mid(common, apn + 60 - common)) && ok;
     ok = write(folder, "headers-only.tvc", saved.left(12)) && ok;
     return ok ? 0 : 1;
 }
