@@ -4,8 +4,14 @@ BUILD    ?= build
 JOBS     ?= $(shell nproc 2>/dev/null || echo 2)
 SANITIZE ?= OFF
 CMAKE_FLAGS ?=
+# Fuzzing: a clang build of its own; FUZZ_SECONDS per target, or FUZZ_RUNS inputs.
+FUZZ_BUILD   ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_RUNS    ?=
+CCACHE := $(shell command -v ccache 2>/dev/null)
 
-.PHONY: all deps configure build run test stress bench soak sim screenshot clean
+.PHONY: all deps configure build run test stress bench soak sim screenshot clean fuzz fuzz-smoke fuzz-build \
+        fuzz-seeds lint
 
 all: build
 
@@ -48,6 +54,30 @@ sim: build
 
 screenshot: build
 	bash scripts/screenshot.sh $(BUILD)
+
+# clang-tidy over src/ and tools/, or over LINT_PATHS (folders or files).
+lint: configure
+	JOBS=$(JOBS) bash scripts/lint.sh $(BUILD) $(LINT_PATHS)
+
+# Builds the libFuzzer targets (fuzz/) with clang, ASan and UBSan, and runs each
+# on a copy of its corpus; fails on any finding.
+fuzz: fuzz-build
+	FUZZ_SECONDS=$(FUZZ_SECONDS) FUZZ_RUNS=$(FUZZ_RUNS) bash scripts/fuzz.sh $(FUZZ_BUILD)
+
+# What CI runs: 20 000 inputs per target.
+fuzz-smoke:
+	$(MAKE) fuzz FUZZ_RUNS=20000
+
+fuzz-build:
+	@bash scripts/deps.sh fuzz
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DTARVIL_FUZZ=ON -DTARVIL_BUILD_TESTS=OFF \
+	    $(if $(CCACHE),-DCMAKE_CXX_COMPILER_LAUNCHER=$(CCACHE)) $(CMAKE_FLAGS)
+	cmake --build $(FUZZ_BUILD) --target fuzzers -j $(JOBS)
+
+# Rewrites the configuration-file seeds from the current core.
+fuzz-seeds: fuzz-build
+	cmake --build $(FUZZ_BUILD) --target tarvil-fuzz-seeds -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=0 ./$(FUZZ_BUILD)/fuzz/tarvil-fuzz-seeds fuzz/corpus/configfile
 
 clean:
 	rm -rf $(BUILD)

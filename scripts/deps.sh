@@ -1,7 +1,12 @@
 #!/usr/bin/env bash
 # Installs the build dependencies from the distribution's packages when they
 # are missing (Debian 12, Ubuntu 22.04 or later). Nothing else is fetched.
+#   scripts/deps.sh        the build: CMake, g++, Qt 6
+#   scripts/deps.sh fuzz   and clang with libFuzzer and the sanitizer runtimes
 set -euo pipefail
+
+want_fuzz=no
+[ "${1:-}" = "fuzz" ] && want_fuzz=yes
 
 have_all() {
     command -v cmake >/dev/null 2>&1 && command -v g++ >/dev/null 2>&1 &&
@@ -11,7 +16,20 @@ have_all() {
     ls /usr/lib/*/cmake/Qt6Widgets/Qt6WidgetsConfig.cmake >/dev/null 2>&1
 }
 
-if have_all; then
+# clang links a libFuzzer target with the sanitizers.
+have_fuzz() {
+    command -v clang++ >/dev/null 2>&1 || return 1
+    local dir
+    dir=$(mktemp -d)
+    printf 'extern "C" int LLVMFuzzerTestOneInput(const unsigned char *, unsigned long) { return 0; }\n' \
+        >"$dir/probe.cpp"
+    clang++ -fsanitize=fuzzer,address,undefined "$dir/probe.cpp" -o "$dir/probe" >/dev/null 2>&1
+    local status=$?
+    rm -rf "$dir"
+    return $status
+}
+
+if have_all && { [ "$want_fuzz" = no ] || have_fuzz; }; then
     exit 0
 fi
 
@@ -27,6 +45,19 @@ serial=qt6-serialport-dev
 if ! apt-cache show "$serial" >/dev/null 2>&1; then
     serial=libqt6serialport6-dev
 fi
-DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq \
-    cmake g++ make qt6-base-dev "$serial" libgl-dev >/dev/null
+packages=(cmake g++ make qt6-base-dev "$serial" libgl-dev)
+if [ "$want_fuzz" = yes ]; then
+    packages+=(clang)
+    # The sanitizer and libFuzzer runtimes have a package of their own on
+    # newer releases (libclang-rt-14-dev on Debian 12); older ones ship them
+    # with clang itself.
+    version=$(apt-cache depends clang 2>/dev/null | sed -n 's/.*Depends: clang-\([0-9][0-9]*\)$/\1/p' | head -n 1)
+    if [ -n "$version" ] && apt-cache show "libclang-rt-$version-dev" >/dev/null 2>&1; then
+        packages+=("libclang-rt-$version-dev")
+    fi
+fi
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${packages[@]}" >/dev/null
 have_all || { echo "The build dependencies could not be installed." >&2; exit 1; }
+if [ "$want_fuzz" = yes ]; then
+    have_fuzz || { echo "clang cannot link a libFuzzer target with the sanitizers." >&2; exit 1; }
+fi

@@ -163,8 +163,9 @@ void ObjectGridView::keyPressEvent(QKeyEvent *event)
         emit lastRequested();
         break;
     default:
-        // Left, Right and the rest neither move the row nor edit.
-        QAbstractScrollArea::keyPressEvent(event);
+        // Left, Right and the rest neither move the row nor edit: the item
+        // view's own handling, which would, is passed over on purpose.
+        QAbstractScrollArea::keyPressEvent(event); // NOLINT(bugprone-parent-virtual-call)
         return;
     }
     event->accept();
@@ -235,7 +236,9 @@ void PanelTypeView::keyPressEvent(QKeyEvent *event)
         catalogue_.next();
         break;
     default:
-        QAbstractScrollArea::keyPressEvent(event);
+        // The one-line grid moves through the catalogue only; the item view
+        // would move the cell or start an edit.
+        QAbstractScrollArea::keyPressEvent(event); // NOLINT(bugprone-parent-virtual-call)
         return;
     }
     event->accept();

@@ -66,6 +66,9 @@ std::unique_ptr<QMessageBox> makeMessageBox(const UserMessage &message, QWidget 
 {
     auto box = std::make_unique<QMessageBox>(qtIcon(message.icon), message.caption, message.text,
                                              qtButtons(message.buttons), parent);
+    // Texts carry catalogue lines and file names: "<b>12</b>" is shown as
+    // written, never as markup.
+    box->setTextFormat(Qt::PlainText);
     if (message.topmost)
         box->setWindowFlag(Qt::WindowStaysOnTopHint, true);
     return box;
@@ -93,11 +96,23 @@ MsgAnswer QtDialogs::message(const UserMessage &message)
 std::optional<QString> QtDialogs::inputText(const QString &caption, const QString &prompt,
                                             const QString &value)
 {
-    bool ok = false;
-    const QString text = QInputDialog::getText(parent_, caption, prompt, QLineEdit::Normal, value, &ok);
-    if (!ok)
+    // Built here rather than through QInputDialog::getText, which gives no
+    // hold on its label, so that the prompt is plain text too.
+    QInputDialog dialog(parent_);
+    dialog.setWindowTitle(caption);
+    dialog.setLabelText(prompt);
+    dialog.setTextValue(value);
+    dialog.setTextEchoMode(QLineEdit::Normal);
+    // The dialog lays itself out, buddy included, when first asked its size.
+    dialog.sizeHint();
+    for (QLabel *label : dialog.findChildren<QLabel *>()) {
+        label->setTextFormat(Qt::PlainText);
+        // A label with a buddy takes "&" for a shortcut mark and hides it.
+        label->setBuddy(nullptr);
+    }
+    if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
-    return text;
+    return dialog.textValue();
 }
 
 std::optional<QString> QtDialogs::openFileName(const FileDialogRequest &request)
@@ -152,8 +167,11 @@ PortChooserDialog::PortChooserDialog(const PortChoiceRequest &request, QWidget *
 {
     setWindowTitle(request.caption);
     auto *layout = new QVBoxLayout(this);
-    for (const QString &line : request.lines)
-        layout->addWidget(new QLabel(line, this));
+    for (const QString &line : request.lines) {
+        auto *label = new QLabel(line, this);
+        label->setTextFormat(Qt::PlainText);
+        layout->addWidget(label);
+    }
 
     box_->setEditable(true);
     box_->setInsertPolicy(QComboBox::NoInsert);
@@ -182,7 +200,7 @@ PortChooserDialog::PortChooserDialog(const PortChoiceRequest &request, QWidget *
 
 QString PortChooserDialog::choice() const
 {
-    const QString text = box_->currentText().trimmed();
+    QString text = box_->currentText().trimmed();
     const int index = box_->findText(box_->currentText(), Qt::MatchExactly);
     if (index >= 0)
         return box_->itemData(index).toString();

@@ -14,10 +14,10 @@ int main(int argc, char **argv)
     QTranslator qtTexts;
     if (qtTexts.load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"),
                      QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        app.installTranslator(&qtTexts);
+        QApplication::installTranslator(&qtTexts);
 
     tarvil::TA_Form mainWindow; // the first window: the program ends with it
     tarvil::TB_Form recodingTable;
     mainWindow.show();
-    return app.exec();
+    return QApplication::exec();
 }

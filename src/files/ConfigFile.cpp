@@ -14,7 +14,7 @@ namespace {
 
 constexpr int kRecord = 6;
 // Far beyond any file the tool writes; a larger one is not a configuration.
-constexpr qint64 kMaxFileSize = 64 * 1024 * 1024;
+constexpr qint64 kMaxFileSize = qint64(64) * 1024 * 1024;
 
 enum class AnchorField {
     Records, EtherProt, Dhcp, MasterIp, OwnIp, GatewayIp, Serial, MasterPort, OwnPort, Apn, Baud, PeriodHB, Format
@@ -77,7 +77,7 @@ void apply(LoadedConfig &c, AnchorField field, const std::uint8_t *data, int cou
 QByteArray serializeConfigFile(const PacketList &packets)
 {
     QByteArray out;
-    out.reserve(kRecord * (2 + packets.count()));
+    out.reserve(qsizetype(kRecord) * (2 + packets.count()));
     out.append(kHeaderTag, kRecord);
     out.append(reinterpret_cast<const char *>(kHeaderMark.data()), kRecord);
     for (int i = 0; i < packets.count(); ++i)
@@ -87,10 +87,9 @@ QByteArray serializeConfigFile(const PacketList &packets)
 
 bool saveConfigFile(const QString &path, const PacketList &packets, QString *error)
 {
+    // Never written in place: where no temporary file can be made beside the
+    // target, the save fails and the old file stays whole.
     QSaveFile file(path);
-    // A network share or an odd file system may refuse the rename-over: then
-    // the file is written in place, still reporting any failure.
-    file.setDirectWriteFallback(true);
     if (!file.open(QIODevice::WriteOnly)) {
         if (error)
             *error = file.errorString();

@@ -41,8 +41,8 @@ struct LoadedConfig {
     std::optional<int> format;
     std::optional<QByteArray> records; // the 14 100 bytes of the object records
 
-    // `current` with every field the file carries put in.
-    CommonSettings mergedInto(CommonSettings current) const;
+    // The settings `s` with every field the file carries put in.
+    CommonSettings mergedInto(CommonSettings s) const;
 };
 
 enum class LoadStatus {

@@ -1,41 +1,74 @@
 #include "model/Codepage.h"
 
-#include <QStringDecoder>
-#include <QStringEncoder>
-
+#include <array>
 #include <cstring>
 
 namespace tarvil::cp1251 {
 
+namespace {
+
+// Bytes 0x80..0xFF of code page 1251. The code page is frozen, and Qt built
+// without ICU has no converter for it, so the tool carries its own table.
+// Byte 0x98 is unassigned in the code page; it stands for the C1 control
+// U+0098, both ways, as ICU's converter has it: an image byte read and
+// written back comes out unchanged.
+// Eight code points a row, as the code page is charted.
+// clang-format off
+constexpr std::array<char16_t, 128> kUpper{
+    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021, // 0x80
+    0x20AC, 0x2030, 0x0409, 0x2039, 0x040A, 0x040C, 0x040B, 0x040F, // 0x88
+    0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, // 0x90
+    0x0098, 0x2122, 0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F, // 0x98
+    0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6, 0x00A7, // 0xA0
+    0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407, // 0xA8
+    0x00B0, 0x00B1, 0x0406, 0x0456, 0x0491, 0x00B5, 0x00B6, 0x00B7, // 0xB0
+    0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457, // 0xB8
+    0x0410, 0x0411, 0x0412, 0x0413, 0x0414, 0x0415, 0x0416, 0x0417, // 0xC0: А..я in order
+    0x0418, 0x0419, 0x041A, 0x041B, 0x041C, 0x041D, 0x041E, 0x041F,
+    0x0420, 0x0421, 0x0422, 0x0423, 0x0424, 0x0425, 0x0426, 0x0427,
+    0x0428, 0x0429, 0x042A, 0x042B, 0x042C, 0x042D, 0x042E, 0x042F,
+    0x0430, 0x0431, 0x0432, 0x0433, 0x0434, 0x0435, 0x0436, 0x0437,
+    0x0438, 0x0439, 0x043A, 0x043B, 0x043C, 0x043D, 0x043E, 0x043F,
+    0x0440, 0x0441, 0x0442, 0x0443, 0x0444, 0x0445, 0x0446, 0x0447,
+    0x0448, 0x0449, 0x044A, 0x044B, 0x044C, 0x044D, 0x044E, 0x044F,
+};
+// clang-format on
+
+constexpr char kMissing = '?';
+
+// The byte of one UTF-16 unit, or kMissing when the code page lacks it.
+char encodeUnit(char16_t unit)
+{
+    if (unit < 0x80)
+        return char(unit);
+    // The Cyrillic alphabet lies in one run at 0xC0..0xFF.
+    if (unit >= 0x0410 && unit <= 0x044F)
+        return char(0xC0 + (unit - 0x0410));
+    for (std::size_t i = 0; i < 0x40; ++i) {
+        if (kUpper[i] == unit)
+            return char(0x80 + i);
+    }
+    return kMissing;
+}
+
+} // namespace
+
 QByteArray encode(const QString &text)
 {
-    QStringEncoder probe("windows-1251");
-    if (!probe.isValid())
-        return text.toLatin1();
-    // Nearly every text maps whole; only one that does not is redone
-    // character by character.
-    QByteArray whole = probe.encode(text);
-    if (!probe.hasError() && whole.size() == text.size())
-        return whole;
-    QByteArray out;
-    out.reserve(text.size());
-    // Encode one character at a time so that one the code page lacks cannot
-    // shift the others: every character yields exactly one byte.
+    QByteArray out(text.size(), Qt::Uninitialized);
+    qsizetype n = 0;
     for (qsizetype i = 0; i < text.size(); ++i) {
-        qsizetype len = 1;
-        if (text.at(i).isHighSurrogate() && i + 1 < text.size())
-            len = 2;
-        // A fresh encoder each time: one that has met an error keeps its error
-        // flag even after resetState().
-        QStringEncoder encoder("windows-1251");
-        QByteArray one = encoder.encode(QStringView(text).mid(i, len));
-        if (encoder.hasError() || one.size() != 1) {
-            out.append('?');
-        } else {
-            out.append(one.at(0));
+        const QChar c = text.at(i);
+        // A character beyond the basic plane is two units and one character:
+        // it becomes one '?', so that the characters after it keep their place.
+        if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+            out[n++] = kMissing;
+            ++i;
+            continue;
         }
-        i += len - 1;
+        out[n++] = encodeUnit(c.unicode());
     }
+    out.truncate(n);
     return out;
 }
 
@@ -46,10 +79,13 @@ QString decode(const char *bytes, qsizetype length)
     const void *zero = std::memchr(bytes, 0, static_cast<size_t>(length));
     if (zero)
         length = static_cast<const char *>(zero) - bytes;
-    QStringDecoder decoder("windows-1251");
-    if (!decoder.isValid())
-        return QString::fromLatin1(bytes, length);
-    return decoder.decode(QByteArrayView(bytes, length));
+    QString out(length, Qt::Uninitialized);
+    QChar *to = out.data();
+    for (qsizetype i = 0; i < length; ++i) {
+        const auto byte = static_cast<unsigned char>(bytes[i]);
+        to[i] = QChar(byte < 0x80 ? char16_t(byte) : kUpper[byte - 0x80]);
+    }
+    return out;
 }
 
 } // namespace tarvil::cp1251

@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 
@@ -29,8 +30,8 @@ public:
     std::uint8_t at(int address) const { return bytes_.at(static_cast<size_t>(address)); }
     void set(int address, std::uint8_t value) { bytes_.at(static_cast<size_t>(address)) = value; }
 
-    std::uint8_t *record(int k) { return data() + k * kRecordSize; }
-    const std::uint8_t *record(int k) const { return data() + k * kRecordSize; }
+    std::uint8_t *record(int k) { return data() + std::ptrdiff_t(k) * kRecordSize; }
+    const std::uint8_t *record(int k) const { return data() + std::ptrdiff_t(k) * kRecordSize; }
     std::uint8_t *common() { return data() + kCommonBase; }
     const std::uint8_t *common() const { return data() + kCommonBase; }
 

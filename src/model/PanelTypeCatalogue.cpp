@@ -3,9 +3,12 @@
 #include "model/Codepage.h"
 #include "model/ObjectRow.h"
 
+#include <QBuffer>
 #include <QByteArrayView>
 #include <QFile>
+#include <QFileInfo>
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -98,9 +101,12 @@ bool parseField(QByteArrayView field, const char *name, std::int16_t &out, QStri
         return false;
     }
     if (value < std::numeric_limits<std::int16_t>::min() || value > std::numeric_limits<std::int16_t>::max()) {
-        error = QString::asprintf("%g is not a valid value for field '%s'. The allowed range is %g to %g",
-                                  double(value), name, double(std::numeric_limits<std::int16_t>::min()),
-                                  double(std::numeric_limits<std::int16_t>::max()));
+        // The number stands whole: the installer must find it in the file.
+        error = QStringLiteral("%1 is not a valid value for field '%2'. The allowed range is %3 to %4")
+                    .arg(value)
+                    .arg(QLatin1String(name))
+                    .arg(std::numeric_limits<std::int16_t>::min())
+                    .arg(std::numeric_limits<std::int16_t>::max());
         return false;
     }
     out = std::int16_t(value);
@@ -137,7 +143,113 @@ bool parseLine(QByteArrayView line, PanelType &row, QString &error)
     return parseField(takeField(rest), "A_F", row.A_F, error);
 }
 
+QString tooLarge(const QString &fileName, qint64 lineNumber)
+{
+    return QStringLiteral("Файл %1 больше 16 МБ (%2 байт): загрузка остановлена на строке %3.")
+        .arg(fileName, QString::number(kMaxCatalogueBytes), QString::number(lineNumber));
+}
+
 } // namespace
+
+// The lines of CentralType.txt as they come off the device, one chunk at a
+// time. CR LF or CR alone ends a line, LF alone is part of it, a byte 0x1A
+// ends the file. No more than kMaxCatalogueBytes are ever held or read, so a
+// file of any size costs no more memory than that.
+class PanelTypeCatalogue::LineReader {
+public:
+    enum class Status { Line, End, TooLarge };
+
+    explicit LineReader(QIODevice &device) : device_(device) {}
+
+    // The next line, valid until the following call; TooLarge for the line
+    // that reaches past kMaxCatalogueBytes.
+    Status next(QByteArrayView &line)
+    {
+        for (;;) {
+            const char *data = buffer_.constData();
+            const void *cr = std::memchr(data + scan_, '\r', static_cast<size_t>(buffer_.size() - scan_));
+            if (cr) {
+                const qsizetype at = static_cast<const char *>(cr) - data;
+                // Whether an LF follows is known only once the next byte is in.
+                if (at + 1 == buffer_.size() && !deviceDone_) {
+                    scan_ = at;
+                    fill();
+                    continue;
+                }
+                line = QByteArrayView(data + pos_, at - pos_);
+                qsizetype after = at + 1;
+                if (after < buffer_.size() && data[after] == '\n')
+                    ++after;
+                pos_ = scan_ = after;
+                ++lineNumber_;
+                return Status::Line;
+            }
+            scan_ = buffer_.size();
+            if (!deviceDone_) {
+                fill();
+                continue;
+            }
+            if (overLimit_) {
+                ++lineNumber_;
+                return Status::TooLarge;
+            }
+            if (pos_ == buffer_.size())
+                return Status::End;
+            line = QByteArrayView(data + pos_, buffer_.size() - pos_);
+            pos_ = scan_ = buffer_.size();
+            ++lineNumber_;
+            return Status::Line;
+        }
+    }
+
+    // The number of the line last returned, counting from 1.
+    qint64 lineNumber() const { return lineNumber_; }
+
+private:
+    static constexpr qint64 kChunk = qint64(64) * 1024;
+
+    void fill()
+    {
+        if (pos_ > 0) {
+            buffer_.remove(0, pos_);
+            base_ += pos_;
+            scan_ -= pos_;
+            pos_ = 0;
+        }
+        // One byte beyond the limit tells a file of exactly the limit from a
+        // larger one.
+        const qint64 held = base_ + buffer_.size();
+        const qint64 want = std::min(kChunk, kMaxCatalogueBytes + 1 - held);
+        const qsizetype old = buffer_.size();
+        buffer_.resize(old + want);
+        const qint64 got = device_.read(buffer_.data() + old, want);
+        if (got <= 0) {
+            buffer_.resize(old);
+            deviceDone_ = true;
+            return;
+        }
+        buffer_.resize(old + got);
+        if (const void *eof = std::memchr(buffer_.constData() + old, kEndOfFile, static_cast<size_t>(got))) {
+            buffer_.resize(static_cast<const char *>(eof) - buffer_.constData());
+            deviceDone_ = true;
+            return;
+        }
+        if (base_ + buffer_.size() > kMaxCatalogueBytes) {
+            buffer_.resize(kMaxCatalogueBytes - base_);
+            deviceDone_ = true;
+            overLimit_ = true;
+        }
+    }
+
+    QIODevice &device_;
+    QByteArray buffer_;
+    qsizetype pos_ = 0;  // start of the line being read
+    qsizetype scan_ = 0; // where the search for its end goes on
+    qint64 base_ = 0;    // file offset of buffer_[0]
+    qint64 lineNumber_ = 0;
+    bool deviceDone_ = false;
+    bool overLimit_ = false;
+};
 
 QString unknownPanelTypeName()
 {
@@ -171,15 +283,26 @@ void PanelTypeCatalogue::clear()
 
 QString PanelTypeCatalogue::LoadCatalogue(const QString &path)
 {
+    // Only a regular file is a catalogue: a FIFO, a device or a folder of that
+    // name would hang the start or feed it without end.
+    const QFileInfo info(path);
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    if (!info.isFile() || !file.open(QIODevice::ReadOnly) || file.isSequential()) {
         clear();
         return {};
     }
-    return loadFromBytes(file.readAll());
+    return load(file, info.fileName());
 }
 
 QString PanelTypeCatalogue::loadFromBytes(const QByteArray &content)
+{
+    QBuffer buffer;
+    buffer.setData(content);
+    buffer.open(QIODevice::ReadOnly);
+    return load(buffer, QStringLiteral("CentralType.txt"));
+}
+
+QString PanelTypeCatalogue::load(QIODevice &device, const QString &fileName)
 {
     rows_.clear();
     trimmedNames_.clear();
@@ -187,23 +310,16 @@ QString PanelTypeCatalogue::loadFromBytes(const QByteArray &content)
     current_ = -1;
     filterOn_ = false;
 
-    const char *bytes = content.constData();
-    qsizetype end = content.size();
-    if (const void *eof = std::memchr(bytes, kEndOfFile, static_cast<size_t>(end)))
-        end = static_cast<const char *>(eof) - bytes;
-
+    LineReader lines(device);
     QString error;
-    qsizetype pos = 0;
-    while (pos < end) {
-        // CR LF or CR alone ends a line; LF alone is part of the line.
-        const void *cr = std::memchr(bytes + pos, '\r', static_cast<size_t>(end - pos));
-        const qsizetype lineEnd = cr ? static_cast<const char *>(cr) - bytes : end;
-        const QByteArrayView line(bytes + pos, lineEnd - pos);
-        pos = lineEnd;
-        if (pos < end) {
-            ++pos;
-            if (pos < end && bytes[pos] == '\n')
-                ++pos;
+    QByteArrayView line;
+    for (;;) {
+        const LineReader::Status status = lines.next(line);
+        if (status == LineReader::Status::End)
+            break;
+        if (status == LineReader::Status::TooLarge) {
+            error = tooLarge(fileName, lines.lineNumber());
+            break;
         }
         if (line.isEmpty())
             continue;

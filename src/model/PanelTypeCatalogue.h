@@ -8,7 +8,13 @@
 
 #include <cstdint>
 
+class QIODevice;
+
 namespace tarvil {
+
+// A catalogue file is read up to this size; a larger one is certainly no
+// catalogue, and the tool must not wait for it or hold it in memory.
+inline constexpr qint64 kMaxCatalogueBytes = qint64(16) * 1024 * 1024;
 
 // One type of alarm control panel, as a line of CentralType.txt gives it.
 struct PanelType {
@@ -34,10 +40,12 @@ class PanelTypeCatalogue : public QObject {
 public:
     explicit PanelTypeCatalogue(QObject *parent = nullptr);
 
-    // Empties the catalogue and reads `path` (code page 1251). A file that
-    // cannot be opened leaves the catalogue empty and gives no error. A bad
-    // line stops the loading: the rows before it stay, and its error text is
-    // returned. Afterwards the first row is current and the filter is off.
+    // Empties the catalogue and reads `path` (code page 1251) line by line.
+    // Anything but a regular file that can be opened (missing, a folder, a
+    // FIFO, a device) leaves the catalogue empty and gives no error. A bad
+    // line, or the line that reaches past kMaxCatalogueBytes, stops the
+    // loading: the rows before it stay, and its error text is returned.
+    // Afterwards the first row is current and the filter is off.
     QString LoadCatalogue(const QString &path = QStringLiteral("CentralType.txt"));
     // The same over the file's bytes.
     QString loadFromBytes(const QByteArray &content);
@@ -84,6 +92,8 @@ signals:
     void changed();
 
 private:
+    class LineReader;
+    QString load(QIODevice &device, const QString &fileName);
     int firstVisible() const;
     int stepVisible(int from, int step) const;
     void setCurrent(int index);

@@ -177,6 +177,24 @@ private slots:
         QCOMPARE(rig.lan.writesCompleted(), 1);
         QCOMPARE(readFile(path), QByteArray("old contents"));
     }
+
+    // A save that cannot go through a temporary file beside the target never
+    // writes over the old file: the failure box names it, the file stays whole.
+    void save_withoutRoomForATemporaryFile_saysSo_andKeepsTheOldFile()
+    {
+        ToolRig rig;
+        rig.typeSettings(validSettings());
+        const QString path = rig.folder.filePath(QString(251, QLatin1Char('n')) + QStringLiteral(".tvc"));
+        writeFile(path, "old contents");
+        rig.dialogs.saveNames.enqueue(path);
+        rig.action("ItemSave")->trigger();
+        QCOMPARE(rig.dialogs.messages.size(), 1);
+        QVERIFY(rig.dialogs.messages.at(0).text.startsWith(
+            QStringLiteral("Не удалось сохранить конфигурацию в файл \"%1\": ").arg(path)));
+        QCOMPARE(rig.dialogs.messages.at(0).icon, MsgIcon::Error);
+        QCOMPARE(readFile(path), QByteArray("old contents"));
+        QVERIFY(rig.action("ItemSave")->isEnabled() && rig.action("ItemLoad")->isEnabled());
+    }
 };
 
 QTEST_MAIN(FileCommandsTest)

@@ -383,6 +383,18 @@ private slots:
         QCOMPARE(w.panel->rows().size(), 300);
     }
 
+    void openTables_reportsACatalogueOverTheSizeLimit()
+    {
+        Window w(QByteArray("1;Type A;1;0\r\n") + QByteArray(kMaxCatalogueBytes, '7'));
+        QCOMPARE(w.dialogs.messages.size(), 1);
+        QCOMPARE(w.dialogs.messages.at(0),
+                 (UserMessage{QStringLiteral("Файл CentralType.txt больше 16 МБ (16777216 байт): "
+                                             "загрузка остановлена на строке 2."),
+                              QStringLiteral("Ошибка"), MsgIcon::Error, MsgButtons::Ok, false}));
+        QCOMPARE(w.panel->catalogue().count(), 1);
+        QCOMPARE(w.typeShown(), QStringLiteral("Type A"));
+    }
+
     void openTables_reportsABadCatalogueLine()
     {
         Window w("1;Type A;1;0\r\n2;Type B;x;0\r\n3;Type C;1;0\r\n");

@@ -5,9 +5,15 @@
 #include "link/Packets.h"
 #include "model/ConfigImage.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
+
+#ifdef Q_OS_LINUX
+#include <sys/fsuid.h>
+#endif
 
 using namespace tarvil;
 
@@ -51,6 +57,68 @@ QByteArray fileOf(const ConfigImage &image)
     packets.buildFrom(image);
     return serializeConfigFile(packets);
 }
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+// While it lives, file permissions apply to this thread: tests run as root,
+// for whom a read-only folder is writable, so on Linux the thread takes the
+// file-system identity of an ordinary user for the time being.
+class PermissionsBite {
+public:
+    PermissionsBite()
+    {
+        active_ = bitesNow();
+#ifdef Q_OS_LINUX
+        if (!active_) {
+            previous_ = ::setfsuid(kNobody);
+            switched_ = true;
+            active_ = bitesNow();
+        }
+#endif
+    }
+    ~PermissionsBite()
+    {
+#ifdef Q_OS_LINUX
+        if (switched_)
+            ::setfsuid(previous_);
+#endif
+    }
+    PermissionsBite(const PermissionsBite &) = delete;
+    PermissionsBite &operator=(const PermissionsBite &) = delete;
+
+    bool active() const { return active_; }
+
+private:
+    static constexpr unsigned kNobody = 65534;
+
+    // Whether a file can be made in a folder that its owner may only read.
+    static bool bitesNow()
+    {
+        QTemporaryDir probe;
+        QFile::setPermissions(probe.path(), QFile::ReadOwner | QFile::ExeOwner);
+        QFile file(probe.filePath(QStringLiteral("probe")));
+        const bool refused = !file.open(QIODevice::WriteOnly);
+        file.close();
+        file.remove();
+        QFile::setPermissions(probe.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        return refused;
+    }
+
+    bool active_ = false;
+    bool switched_ = false;
+    int previous_ = 0;
+};
 
 } // namespace
 
@@ -164,12 +232,69 @@ private slots:
         QVERIFY(!r.config.periodHB);
     }
 
-    void save_toAFolderThatDoesNotExist_reportsWhy()
+    // Where no temporary file can be made beside the target, the save fails
+    // and never falls back to writing over the old file in place.
+    void save_whereNoTemporaryFileCanBeMade_failsAndKeepsTheOldFile_data()
     {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("folder that does not exist") << "missing folder";
+        QTest::newRow("folder path that is a file") << "file for a folder";
+        QTest::newRow("name at the length limit") << "long name";
+        QTest::newRow("read-only folder, writable old file") << "read-only folder";
+    }
+    void save_whereNoTemporaryFileCanBeMade_failsAndKeepsTheOldFile()
+    {
+        QFETCH(QString, kind);
+        QTemporaryDir dir;
+        const QByteArray oldBytes("the previous configuration");
+        QString path;
+        if (kind == QLatin1String("missing folder")) {
+            path = dir.filePath(QStringLiteral("no/such/folder/x.tvc"));
+        } else if (kind == QLatin1String("file for a folder")) {
+            writeFile(dir.filePath(QStringLiteral("plain")), oldBytes);
+            path = dir.filePath(QStringLiteral("plain/x.tvc"));
+        } else if (kind == QLatin1String("long name")) {
+            // 255 characters: the name itself fits, a temporary one beside it does not.
+            path = dir.filePath(QString(251, QLatin1Char('n')) + QStringLiteral(".tvc"));
+            writeFile(path, oldBytes);
+        } else {
+            // Open to every user down to the old file, which anyone may write.
+            QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                                          QFile::ExeGroup | QFile::ExeOther));
+            const QString folder = dir.filePath(QStringLiteral("ro"));
+            QVERIFY(QDir().mkdir(folder));
+            path = folder + QStringLiteral("/keep.tvc");
+            writeFile(path, oldBytes);
+            QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
+                                                    QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther));
+            QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup |
+                                                      QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther));
+        }
+        const QStringList before = QDir(QFileInfo(path).path()).entryList(QDir::Files | QDir::Hidden);
+
         PacketList packets;
+        packets.buildFrom(ConfigImage{});
         QString error;
-        QVERIFY(!saveConfigFile(QStringLiteral("/nonexistent-folder/x.tvc"), packets, &error));
+        bool saved = true;
+        if (kind == QLatin1String("read-only folder")) {
+            const PermissionsBite bite;
+            if (!bite.active())
+                QSKIP("folder permissions cannot be made to bite for this user here");
+            saved = saveConfigFile(path, packets, &error);
+        } else {
+            saved = saveConfigFile(path, packets, &error);
+        }
+        QFile::setPermissions(QFileInfo(path).path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QVERIFY(!saved);
         QVERIFY(!error.isEmpty());
+        if (kind != QLatin1String("missing folder")) {
+            QCOMPARE(readFile(kind == QLatin1String("file for a folder") ? dir.filePath(QStringLiteral("plain"))
+                                                                           : path),
+                     oldBytes);
+            QCOMPARE(QDir(QFileInfo(path).path()).entryList(QDir::Files | QDir::Hidden), before);
+        } else {
+            QVERIFY(!QFileInfo::exists(path));
+        }
     }
 
     void save_replacesAnExistingFileWhole()

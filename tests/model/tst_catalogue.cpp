@@ -1,21 +1,25 @@
+#include "model/Codepage.h"
 #include "model/PanelTypeCatalogue.h"
 #include "support/TestEnv.h"
 
+#include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QSignalSpy>
-#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
 
 using namespace tarvil;
 
 namespace {
 
-QByteArray cp1251(const char *utf8)
+QByteArray cp1251Bytes(const char *utf8)
 {
-    QStringEncoder encoder("windows-1251");
-    return encoder.encode(QString::fromUtf8(utf8));
+    return cp1251::encode(QString::fromUtf8(utf8));
 }
 
 QStringList names(const PanelTypeCatalogue &catalogue)
@@ -24,6 +28,28 @@ QStringList names(const PanelTypeCatalogue &catalogue)
     for (const PanelType &row : catalogue.rows())
         out.append(row.N_PPK);
     return out;
+}
+
+constexpr qsizetype kLine = 128;
+
+// Line i of the generated catalogue: kLine bytes with their CR LF.
+QByteArray line(int i)
+{
+    QByteArray text = QByteArray::number(i % 10000).rightJustified(4, '0') + ";T;1;0;";
+    return text.leftJustified(kLine - 2, 'x') + "\r\n";
+}
+
+// Exactly kMaxCatalogueBytes of lines, made once.
+const QByteArray &fullCatalogue()
+{
+    static const QByteArray bytes = [] {
+        QByteArray out;
+        out.reserve(kMaxCatalogueBytes);
+        for (int i = 0; out.size() < kMaxCatalogueBytes; ++i)
+            out += line(i);
+        return out;
+    }();
+    return bytes;
 }
 
 } // namespace
@@ -101,12 +127,18 @@ private slots:
         QTest::newRow("Prot too small")
             << QByteArray("3;Type E;-32769;0")
             << QStringLiteral("-32769 is not a valid value for field 'Prot'. The allowed range is -32768 to 32767");
-        QTest::newRow("A_F too large, printed as %g")
+        QTest::newRow("A_F of seven digits, shown whole")
             << QByteArray("3;Type E;1;1234567")
-            << QStringLiteral("1.23457e+06 is not a valid value for field 'A_F'. The allowed range is -32768 to 32767");
+            << QStringLiteral("1234567 is not a valid value for field 'A_F'. The allowed range is -32768 to 32767");
+        QTest::newRow("TypeId of seven digits, shown whole")
+            << QByteArray("1234567;Type E;1;0")
+            << QStringLiteral("1234567 is not a valid value for field 'TypeId'. The allowed range is -32768 to 32767");
+        QTest::newRow("smallest 32-bit value, shown whole")
+            << QByteArray("3;Type E;-2147483648;0")
+            << QStringLiteral("-2147483648 is not a valid value for field 'Prot'. The allowed range is -32768 to 32767");
         QTest::newRow("beyond 32 bits") << QByteArray("99999999999;Type E;1;0")
                                         << QStringLiteral("'99999999999' is not a valid integer value");
-        QTest::newRow("code page text quoted") << cp1251("3;Тип;один;0") << QStringLiteral("'один' is not a valid integer value");
+        QTest::newRow("code page text quoted") << cp1251Bytes("3;Тип;один;0") << QStringLiteral("'один' is not a valid integer value");
     }
     void badLine()
     {
@@ -150,19 +182,110 @@ private slots:
     void longName_cutTo20()
     {
         PanelTypeCatalogue c;
-        QCOMPARE(c.loadFromBytes(cp1251("1;Очень длинное имя типа ППК;1;0")), QString());
+        QCOMPARE(c.loadFromBytes(cp1251Bytes("1;Очень длинное имя типа ППК;1;0")), QString());
         QCOMPARE(c.rows().at(0).N_PPK, QStringLiteral("Очень длинное имя ти"));
     }
 
-    void missingFile_emptyWithoutError()
+    // Only a regular file is read; anything else of that name counts as a
+    // missing file. A FIFO would block the start until a writer came.
+    void notARegularFile_emptyWithoutError_data()
     {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("missing") << "missing";
+        QTest::newRow("folder") << "folder";
+#ifdef Q_OS_UNIX
+        QTest::newRow("FIFO without a writer") << "fifo";
+        QTest::newRow("link to an endless device") << "device";
+#endif
+    }
+    void notARegularFile_emptyWithoutError()
+    {
+        QFETCH(QString, kind);
         QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("CentralType.txt"));
+        if (kind == QLatin1String("folder"))
+            QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("CentralType.txt")));
+#ifdef Q_OS_UNIX
+        if (kind == QLatin1String("fifo"))
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        if (kind == QLatin1String("device"))
+            QVERIFY(QFile::link(QStringLiteral("/dev/zero"), path));
+#endif
         PanelTypeCatalogue c;
         c.loadFromBytes("1;A;1;0");
-        QCOMPARE(c.LoadCatalogue(dir.filePath(QStringLiteral("CentralType.txt"))), QString());
+        QCOMPARE(c.LoadCatalogue(path), QString());
         QCOMPARE(c.count(), 0);
         QVERIFY(!c.hasCurrent());
         QCOMPARE(c.current(), PanelType{});
+    }
+
+    // The file is read a piece at a time; a CR LF wherever it falls ends one
+    // line, and the next line starts after the LF.
+    void crLfAtAnyOffset_endsOneLine()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("CentralType.txt"));
+        for (qsizetype size : {qsizetype(4096), qsizetype(16384), qsizetype(65536), qsizetype(131072)}) {
+            for (qsizetype at = size - 2; at <= size + 1; ++at) {
+                // The CR at offset `at`, the LF after it.
+                QByteArray content = "1;" + QByteArray(at - 6, 'n') + ";1;0";
+                content += "\r\nbad\r\n";
+                QFile file(path);
+                QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+                file.write(content);
+                file.close();
+                PanelTypeCatalogue c;
+                QCOMPARE(c.LoadCatalogue(path), QStringLiteral("'bad' is not a valid integer value"));
+                QCOMPARE(c.count(), 1);
+            }
+        }
+    }
+
+    // 131 072 lines of 128 bytes fill the limit exactly.
+    void sizeLimit_data()
+    {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QByteArray>("after");
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<QString>("error");
+        const int full = int(kMaxCatalogueBytes / kLine);
+        const QString stopped = QStringLiteral("Файл CentralType.txt больше 16 МБ (16777216 байт): "
+                                               "загрузка остановлена на строке %1.");
+        QTest::newRow("exactly the limit: every row") << QByteArray() << QByteArray() << full << QString();
+        QTest::newRow("one line more: stops there") << QByteArray() << line(full) << full
+                                                    << stopped.arg(full + 1);
+        QTest::newRow("one byte more") << QByteArray() << QByteArray("7") << full << stopped.arg(full + 1);
+        // 32 empty lines push the last line across the limit.
+        QTest::newRow("a line across the limit is not loaded")
+            << QByteArray("\r\n").repeated(32) << QByteArray() << full - 1 << stopped.arg(32 + full);
+        QTest::newRow("0x1A at the limit ends the file quietly") << QByteArray() << QByteArray("\x1A" "garbage")
+                                                                 << full << QString();
+    }
+    void sizeLimit()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QByteArray, after);
+        QFETCH(int, rows);
+        QFETCH(QString, error);
+        QTemporaryDir dir;
+        QFile file(dir.filePath(QStringLiteral("CentralType.txt")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(before);
+        file.write(fullCatalogue().left(kMaxCatalogueBytes - before.size()));
+        if (!before.isEmpty()) // the rest of the last line, beyond the limit
+            file.write(fullCatalogue().right(before.size()));
+        file.write(after);
+        file.close();
+
+        PanelTypeCatalogue c;
+        QCOMPARE(c.LoadCatalogue(file.fileName()), error);
+        QCOMPARE(c.count(), rows);
+        QCOMPARE(c.rows().last(), (PanelType{std::int16_t((rows - 1) % 10000), QStringLiteral("T"), 1, 0}));
+        QCOMPARE(c.currentIndex(), 0);
+        // The same bytes in memory take the same way.
+        file.open(QIODevice::ReadOnly);
+        QCOMPARE(c.loadFromBytes(file.readAll()), error);
+        QCOMPARE(c.count(), rows);
     }
 
     void fileOnDisk_isRead()
@@ -170,7 +293,7 @@ private slots:
         QTemporaryDir dir;
         QFile file(dir.filePath(QStringLiteral("CentralType.txt")));
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(cp1251("5;Тип C;1;0\r\n5;Тип D;1;0\r\n"));
+        file.write(cp1251Bytes("5;Тип C;1;0\r\n5;Тип D;1;0\r\n"));
         file.close();
         PanelTypeCatalogue c;
         QCOMPARE(c.LoadCatalogue(file.fileName()), QString());
