@@ -76,6 +76,7 @@ public:
     }
     void write(const QByteArray &) override { ++frames; }
     int outputFree() const override { return kSerialBufferSize; }
+    QList<PortEntry> ports() const override { return {}; }
 };
 
 } // namespace tarvil::fuzz

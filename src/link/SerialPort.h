@@ -32,6 +32,8 @@ public:
     virtual void write(const QByteArray &bytes) = 0;
     // Free bytes of the 4096-byte output buffer.
     virtual int outputFree() const = 0;
+    // The ports the chooser offers.
+    virtual QList<PortEntry> ports() const = 0;
 
 signals:
     void dataAvailable();
@@ -56,6 +58,7 @@ public:
     int readByte() override;
     void write(const QByteArray &bytes) override;
     int outputFree() const override;
+    QList<PortEntry> ports() const override { return availablePorts(); }
 
     // The serial devices present, for the port chooser. On Windows COM1..COM50.
     static QList<PortEntry> availablePorts();

@@ -83,7 +83,7 @@ bool UsbLink::openPort(QString *problem)
         request.caption = QStringLiteral("Select Port");
         request.lines = {QStringLiteral("The configured serial port is not valid."),
                          QStringLiteral("Please choose another port.")};
-        request.ports = QtSerialPort::availablePorts();
+        request.ports = serial_->ports();
         const auto chosen = dialogs_.choosePort(request);
         if (!chosen || chosen->trimmed().isEmpty())
             return false;

@@ -74,6 +74,8 @@ public:
         QTimer::singleShot(0, this, [this, bytes] { feed(bytes); });
     }
     int outputFree() const override { return freeSpace; }
+    QList<PortEntry> portList;
+    QList<PortEntry> ports() const override { return portList; }
 
     void feed(const QByteArray &bytes)
     {
