@@ -211,8 +211,7 @@ void UsbLink::startWrite(const PacketList &packets)
     stream_ = Stream{packets, 0};
     timerUsbWrite_->start();
     switch (state_) {
-    case State::Resyncing:
-        break; // packet 0 follows the poll that ends the quiet interval
+    case State::Resyncing: // packet 0 follows the poll that ends the quiet interval
     case State::Closed:
         break;
     case State::Polling:

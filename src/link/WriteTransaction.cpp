@@ -157,11 +157,11 @@ bool WriteTransaction::lanStep(const QByteArray &request, LinkState awaiting, in
     return true;
 }
 
-void WriteTransaction::lanWrite(const ConfigImage &built)
+void WriteTransaction::lanWrite(const ConfigImage &image)
 {
     // The write sends this image, and names this serial number, whatever a
     // later start builds or the user types meanwhile.
-    const ConfigImage image = built;
+    const ConfigImage sent = image;
     const QString serial = builtSerial_;
     state_ = State::Lan;
     ++session_.lanWaits;
@@ -181,12 +181,12 @@ void WriteTransaction::lanWrite(const ConfigImage &built)
 
     // Sixty blocks of five object records, then the common block.
     for (int n = 1; n <= LanFrame::kBlocks; ++n) {
-        if (!lanStep(LanFrame::writeBlock(n, image), lsWaitBlockAck, kRetries, 5, texts::kNoAnswerBlock))
+        if (!lanStep(LanFrame::writeBlock(n, sent), lsWaitBlockAck, kRetries, 5, texts::kNoAnswerBlock))
             return;
         progress_.done += LanFrame::kBlockDataLength;
         view_.setGauge(progress_.percent());
     }
-    if (!lanStep(LanFrame::writeCommon(image), lsWaitBlockAck, kRetries, 2, texts::kNoAnswer))
+    if (!lanStep(LanFrame::writeCommon(sent), lsWaitBlockAck, kRetries, 2, texts::kNoAnswer))
         return;
     progress_.done += kCommonSize;
     view_.setGauge(progress_.percent());

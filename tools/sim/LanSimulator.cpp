@@ -339,7 +339,7 @@ void LanSimulator::startRead(const QHostAddress &to, quint16 port)
 {
     readSteps_.clear();
     for (int b = 0; b < kBlocks; ++b) {
-        const QByteArray records = image_.mid(b * kBlockPayload, kBlockPayload);
+        const QByteArray records = image_.mid(qsizetype(b) * kBlockPayload, kBlockPayload);
         readSteps_.append({readBlockDatagram(b, records), ReplySelector::ReadBlock, b, false});
         if (b == faults_.duplicateReadBlock) {
             QByteArray again = records;

@@ -120,7 +120,7 @@ ClientResult MinimalClient::lanWrite(const QByteArray &image)
         if (step == 0)
             send(QByteArrayLiteral("AT+DATF"));
         else if (step <= kBlocks)
-            send(writeBlockDatagram(step, image.mid((step - 1) * kBlockPayload, kBlockPayload)));
+            send(writeBlockDatagram(step, image.mid(qsizetype(step - 1) * kBlockPayload, kBlockPayload)));
         else if (step == kBlocks + 1)
             send(writeCommonDatagram(image.mid(kCommonOffset)));
         else {
@@ -134,10 +134,7 @@ ClientResult MinimalClient::lanWrite(const QByteArray &image)
             if (!fromTarget(d, target_))
                 continue;
             const QByteArray r = d.data();
-            if (step == 0 && isReadyReply(r)) {
-                ++step;
-                sendStep();
-            } else if (step >= 1 && step <= kBlocks + 1 && isOkReply(r)) {
+            if ((step == 0 && isReadyReply(r)) || (step >= 1 && step <= kBlocks + 1 && isOkReply(r))) {
                 ++step;
                 sendStep();
             } else if (step == kBlocks + 2 && isGoodReply(r)) {
@@ -179,7 +176,7 @@ ClientResult MinimalClient::lanRead()
                 const int b = std::uint8_t(r.at(11));
                 if (b != lastBlock) {
                     lastBlock = b;
-                    run.result.image.replace(b * kBlockPayload, kBlockPayload, r.mid(kHeaderBytes));
+                    run.result.image.replace(qsizetype(b) * kBlockPayload, kBlockPayload, r.mid(kHeaderBytes));
                 }
                 commonSeen = false;
                 ack();
