@@ -9,6 +9,7 @@
 #include "link/Links.h"
 #include "model/ObjectTable.h"
 #include "support/FakeLinkView.h"
+#include "support/TestEnv.h"
 #include "support/ToolRig.h"
 
 #include "LanSimulator.h"
@@ -33,6 +34,7 @@
 #include <vector>
 
 using namespace tarvil;
+using tarvil::test::runUntil;
 
 namespace {
 
@@ -66,24 +68,6 @@ double cpuSeconds()
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
     return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-// Runs a real event loop until `done` holds (QTest::qWaitFor sleeps between
-// its turns and would slow the exchanges it measures).
-bool runUntil(const std::function<bool()> &done, int ms)
-{
-    if (done())
-        return true;
-    QEventLoop loop;
-    QTimer check;
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (done())
-            loop.quit();
-    });
-    check.start(2);
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-    return done();
 }
 
 double median(std::vector<double> v)

@@ -8,6 +8,7 @@
 #include "link/Links.h"
 #include "link/Texts.h"
 #include "support/FakeLinkView.h"
+#include "support/TestEnv.h"
 #include "support/ToolRig.h"
 
 #include <QAction>
@@ -26,6 +27,7 @@
 #include <functional>
 
 using namespace tarvil;
+using tarvil::test::runUntil;
 using namespace tarvil::test;
 
 namespace {
@@ -110,24 +112,6 @@ const QList<NamedUsb> &usbFaults()
         {"falls silent", [](QRandomGenerator &g) { UsbFaults f; f.stopAfter = int(g.bounded(14000)); return f; }},
     };
     return list;
-}
-
-// Runs a real event loop until `done` holds (QTest::qWaitFor sleeps between
-// its turns and would slow the exchanges to a crawl).
-bool runUntil(const std::function<bool()> &done, int ms)
-{
-    if (done())
-        return true;
-    QEventLoop loop;
-    QTimer check;
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (done())
-            loop.quit();
-    });
-    check.start(5);
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-    return done();
 }
 
 bool hasText(const ScriptedDialogs &dialogs, const QString &text)

@@ -4,6 +4,7 @@
 // transceiver holds afterwards, and, where it matters, that the link still
 // works. Every row has a guaranteed end: a watchdog closes the window (a
 // confirmed close ends every wait) and the row fails as hung.
+#include "support/FakeLinkView.h"
 #include "support/ToolRig.h"
 
 #include "SampleImage.h"
@@ -82,24 +83,6 @@ enum class Image {
     Captured,  // it holds the image captured while the action ran
     Any,       // partly written; only the rule on success boxes applies
 };
-
-CommonSettings installerSettings()
-{
-    CommonSettings s;
-    s.etherProt = 0;
-    s.dhcp = 0;
-    s.masterIp = QStringLiteral("192.168.1.10");
-    s.ownIp = QStringLiteral("192.168.1.221");
-    s.gatewayIp = QStringLiteral("192.168.1.1");
-    s.serial = QStringLiteral("12345");
-    s.masterPort = QStringLiteral("9999");
-    s.ownPort = QStringLiteral("9999");
-    s.apn = QStringLiteral("internet");
-    s.baud = QStringLiteral("115200");
-    s.periodHB = 10;
-    s.format = 0;
-    return s;
-}
 
 sim::ReplySelector reply(sim::ReplySelector::Kind kind, int number = -1, int times = 1)
 {
@@ -530,7 +513,7 @@ void FaultMatrixTest::faultMatrix_data()
     row("Пуск during a LAN read, its checks passing", with(lanRead(), [](Scenario &s) {
             s.during = [](Run &r) {
                 r.onLanRequest(Request::Rdy0, 10, [&r] {
-                    CommonSettings typed = installerSettings();
+                    CommonSettings typed = validSettings();
                     typed.serial = QStringLiteral("777");
                     typed.apn = QStringLiteral("typed.apn");
                     r.rig.typeSettings(typed);
@@ -641,7 +624,7 @@ void FaultMatrixTest::faultMatrix()
     } else {
         QVERIFY(rig.connectUsb());
     }
-    rig.typeSettings(installerSettings());
+    rig.typeSettings(validSettings());
     rig.addRows(sampleRows(5));
     if (s.holdBoxes)
         rig.dialogs.whileOpen = [](const UserMessage &) { QTest::qWait(200); };

@@ -21,28 +21,9 @@
 #include <memory>
 
 using namespace tarvil;
+using tarvil::test::whenOpen;
 
 namespace {
-
-// Runs `act` on the modal dialog of type T as soon as it is open.
-template <typename T>
-void whenOpen(std::function<void(T *)> act, bool *seen)
-{
-    *seen = false;
-    // Parented to the application, so that one left waiting when a test
-    // ends is freed with it.
-    auto *poll = new QTimer(QCoreApplication::instance());
-    poll->setInterval(5);
-    QObject::connect(poll, &QTimer::timeout, [poll, act, seen] {
-        if (auto *dialog = qobject_cast<T *>(QApplication::activeModalWidget())) {
-            poll->stop();
-            poll->deleteLater();
-            *seen = true;
-            act(dialog);
-        }
-    });
-    poll->start();
-}
 
 const PortChoiceRequest kPorts{QStringLiteral("Select Port"),
                                {QStringLiteral("The configured serial port is not valid."),

@@ -1,6 +1,7 @@
 // Every box, prompt and chooser line shows its text as written: catalogue
 // lines and file names that look like markup are not rendered as markup.
 #include "app/QtDialogs.h"
+#include "support/DialogGuard.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -14,26 +15,9 @@
 #include <functional>
 
 using namespace tarvil;
+using tarvil::test::whenOpen;
 
 namespace {
-
-// Runs `act` on the modal dialog of type T made by the adapter, once it is open.
-template <typename T>
-void whenOpen(std::function<void(T *)> act, bool *seen)
-{
-    *seen = false;
-    auto *poll = new QTimer;
-    poll->setInterval(5);
-    QObject::connect(poll, &QTimer::timeout, [poll, act, seen] {
-        if (auto *dialog = qobject_cast<T *>(QApplication::activeModalWidget())) {
-            poll->stop();
-            poll->deleteLater();
-            *seen = true;
-            act(dialog);
-        }
-    });
-    poll->start();
-}
 
 // What a label holds and what it shows: the text as it reads on screen (and
 // to a screen reader), with markup rendered and mnemonic ampersands taken out.

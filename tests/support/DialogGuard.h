@@ -8,6 +8,7 @@
 //     void init()    { guard = std::make_unique<DialogGuard>(); }
 //     void cleanup() { QVERIFY2(guard->stuck().isEmpty(), qPrintable(guard->stuck().join(", "))); }
 
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
@@ -15,6 +16,7 @@
 #include <QTimer>
 
 #include <chrono>
+#include <functional>
 
 class QWidget;
 
@@ -37,5 +39,26 @@ private:
     QElapsedTimer openFor_;
     QStringList stuck_;
 };
+
+// Runs `act` on the modal dialog of type T as soon as it is open; `seen` tells
+// whether it ran.
+template <typename T>
+void whenOpen(std::function<void(T *)> act, bool *seen)
+{
+    *seen = false;
+    // Parented to the application, so that one left waiting when a test
+    // ends is freed with it.
+    auto *poll = new QTimer(QCoreApplication::instance());
+    poll->setInterval(5);
+    QObject::connect(poll, &QTimer::timeout, [poll, act, seen] {
+        if (auto *dialog = qobject_cast<T *>(QApplication::activeModalWidget())) {
+            poll->stop();
+            poll->deleteLater();
+            *seen = true;
+            act(dialog);
+        }
+    });
+    poll->start();
+}
 
 } // namespace tarvil::test

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <functional>
+
 namespace tarvil::test {
 
 // The UDP port CTest gave this test executable, so that tests run in parallel.
@@ -21,5 +23,10 @@ inline QString dataDir()
     const QByteArray value = qgetenv("TARVIL_TEST_DATA");
     return value.isEmpty() ? QStringLiteral("data") : QString::fromLocal8Bit(value);
 }
+
+// Runs a real event loop until `done` holds or `ms` have passed. QTest::qWaitFor
+// sleeps between its turns, which would slow an exchange of many frames to a
+// crawl and distort what a benchmark measures.
+bool runUntil(const std::function<bool()> &done, int ms);
 
 } // namespace tarvil::test
