@@ -49,10 +49,43 @@ std::optional<std::int32_t> parseWaitTest(const QString &text)
     return minutes;
 }
 
-ObjectTable::ObjectTable(PanelTypeCatalogue &catalogue, ObjectTableUi &ui, QObject *parent)
-    : QObject(parent), catalogue_(catalogue), ui_(ui), collator_(QLocale())
+QCollator objectNumberCollator()
 {
-    collator_.setCaseSensitivity(Qt::CaseInsensitive);
+    QCollator collator{QLocale()};
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    return collator;
+}
+
+int compareObjectNumbers(const QCollator &collator, const QString &a, const QString &b)
+{
+    return collator.compare(a.toCaseFolded(), b.toCaseFolded());
+}
+
+namespace {
+
+QString typeName(const PanelTypeCatalogue &catalogue, int typeId)
+{
+    return catalogue.FindPanelTypeName(typeId).left(kPanelNameWidth);
+}
+
+} // namespace
+
+QList<ObjectRow> asTableRows(QList<ObjectRow> rows, const PanelTypeCatalogue &catalogue)
+{
+    if (rows.size() > kMaxObjects)
+        rows.resize(kMaxObjects);
+    for (ObjectRow &row : rows)
+        row.N_PPK = typeName(catalogue, row.TypeId);
+    const QCollator collator = objectNumberCollator();
+    std::stable_sort(rows.begin(), rows.end(), [&collator](const ObjectRow &a, const ObjectRow &b) {
+        return compareObjectNumbers(collator, a.Obj, b.Obj) < 0;
+    });
+    return rows;
+}
+
+ObjectTable::ObjectTable(PanelTypeCatalogue &catalogue, ObjectTableUi &ui, QObject *parent)
+    : QObject(parent), catalogue_(catalogue), ui_(ui), collator_(objectNumberCollator())
+{
 }
 
 UserMessage ObjectTable::deleteQuestion()
@@ -145,7 +178,7 @@ void ObjectTable::typeField(ObjectField field, const QString &text)
 
 bool ObjectTable::lessThan(const Entry &a, const Entry &b) const
 {
-    const int order = collator_.compare(a.row.Obj.toCaseFolded(), b.row.Obj.toCaseFolded());
+    const int order = compareObjectNumbers(collator_, a.row.Obj, b.row.Obj);
     if (order != 0)
         return order < 0;
     return a.serial < b.serial;
@@ -522,17 +555,19 @@ void ObjectTable::ShowObjectCount()
 
 void ObjectTable::RebuildObjectTable(const ConfigImage &image)
 {
+    replaceRows(image.decodeObjects());
+}
+
+void ObjectTable::replaceRows(const QList<ObjectRow> &rows)
+{
     Batch batch(*this);
     checksSuspended_ = true;
     discardPending();
     entries_.clear();
     current_ = -1;
-    for (int k = 0; k < kMaxObjects; ++k) {
-        const std::uint8_t *record = image.record(k);
-        if (ConfigImage::isEmptySlot(record))
-            continue;
-        ObjectRow row = ConfigImage::decodeRecord(record);
-        row.N_PPK = catalogue_.FindPanelTypeName(row.TypeId).left(kPanelNameWidth);
+    for (qsizetype k = 0; k < std::min<qsizetype>(rows.size(), kMaxObjects); ++k) {
+        ObjectRow row = rows.at(k);
+        row.N_PPK = typeName(catalogue_, row.TypeId);
         // Each row is stored and sorted in as it comes; the last one stays current.
         current_ = insertSorted(Entry{std::move(row), nextSerial_++});
     }
