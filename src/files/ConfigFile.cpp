@@ -14,9 +14,6 @@ namespace tarvil {
 
 namespace {
 
-// Far beyond any file the tool writes; a larger one is not a configuration.
-constexpr qint64 kMaxFileSize = qint64(64) * 1024 * 1024;
-
 // An anchor: where a field starts in the image, and how many packets it takes.
 struct Anchor {
     int address;
@@ -182,8 +179,8 @@ LoadResult loadConfigFile(const QString &path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {};
-    const QByteArray bytes = file.read(kMaxFileSize + 1);
-    if (bytes.size() > kMaxFileSize)
+    const QByteArray bytes = file.read(kMaxConfigFileBytes + 1);
+    if (bytes.size() > kMaxConfigFileBytes)
         return {};
     return parseConfigFile(bytes);
 }

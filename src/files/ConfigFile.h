@@ -19,6 +19,8 @@ inline constexpr char kHeaderTag[] = "TransP";
 // "TVCFG1" scrambled; the reader never tests it.
 inline constexpr std::array<std::uint8_t, 6> kHeaderMark{0x0E, 0x0C, 0x19, 0x1C, 0x1D, 0x6B};
 inline constexpr int kConfigFileSize = kPacketSize * (2 + kImageSize);
+// Far beyond any file the tool writes; a larger one is not a configuration.
+inline constexpr qint64 kMaxConfigFileBytes = qint64(64) * 1024 * 1024;
 
 QByteArray serializeConfigFile(const PacketList &packets);
 

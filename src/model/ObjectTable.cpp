@@ -3,6 +3,7 @@
 #include <QLocale>
 
 #include <algorithm>
+#include <numeric>
 
 namespace tarvil {
 
@@ -70,17 +71,28 @@ QString typeName(const PanelTypeCatalogue &catalogue, int typeId)
 
 } // namespace
 
+QList<qsizetype> tableOrder(const QList<ObjectRow> &rows)
+{
+    QList<qsizetype> order(rows.size());
+    std::iota(order.begin(), order.end(), qsizetype(0));
+    const QCollator collator = objectNumberCollator();
+    std::stable_sort(order.begin(), order.end(), [&](qsizetype a, qsizetype b) {
+        return compareObjectNumbers(collator, rows.at(a).Obj, rows.at(b).Obj) < 0;
+    });
+    return order;
+}
+
 QList<ObjectRow> asTableRows(QList<ObjectRow> rows, const PanelTypeCatalogue &catalogue)
 {
     if (rows.size() > kMaxObjects)
         rows.resize(kMaxObjects);
-    for (ObjectRow &row : rows)
-        row.N_PPK = typeName(catalogue, row.TypeId);
-    const QCollator collator = objectNumberCollator();
-    std::stable_sort(rows.begin(), rows.end(), [&collator](const ObjectRow &a, const ObjectRow &b) {
-        return compareObjectNumbers(collator, a.Obj, b.Obj) < 0;
-    });
-    return rows;
+    QList<ObjectRow> sorted;
+    sorted.reserve(rows.size());
+    for (qsizetype i : tableOrder(rows)) {
+        sorted.append(rows.at(i));
+        sorted.last().N_PPK = typeName(catalogue, sorted.last().TypeId);
+    }
+    return sorted;
 }
 
 ObjectTable::ObjectTable(PanelTypeCatalogue &catalogue, ObjectTableUi &ui, QObject *parent)
@@ -93,6 +105,10 @@ UserMessage ObjectTable::deleteQuestion()
     return UserMessage{QStringLiteral("Delete record?"), QStringLiteral("Confirm"), MsgIcon::Question,
                        MsgButtons::OkCancel, false};
 }
+
+QString ObjectTable::noObjectNumberText() { return QStringLiteral("Не опрелен номер объекта!"); }
+QString ObjectTable::noAccountText() { return QStringLiteral("Не опрелен номер ППК!"); }
+QString ObjectTable::badWaitTestText() { return QStringLiteral("Недопустимое значение поля \"Тест, мин.\""); }
 
 UserMessage ObjectTable::limitMessage()
 {
@@ -486,12 +502,12 @@ void ObjectTable::refuse(const QString &text, ObjectField focus)
 ObjectTable::PostResult ObjectTable::PPKTbl12BeforePost()
 {
     if (pending_.Obj.size() < kObjWidth) {
-        refuse(QStringLiteral("Не опрелен номер объекта!"), ObjectField::Obj);
+        refuse(noObjectNumberText(), ObjectField::Obj);
         cancel();
         return PostResult::Discarded;
     }
     if (pending_.Account.size() < kAccountWidth) {
-        refuse(QStringLiteral("Не опрелен номер ППК!"), ObjectField::Account);
+        refuse(noAccountText(), ObjectField::Account);
         cancel();
         return PostResult::Discarded;
     }
@@ -499,7 +515,7 @@ ObjectTable::PostResult ObjectTable::PPKTbl12BeforePost()
     // the values stay pending so that the user can correct them.
     const std::optional<std::int32_t> minutes = parseWaitTest(pendingWaitTest_);
     if (!minutes) {
-        refuse(QStringLiteral("Недопустимое значение поля \"Тест, мин.\""), ObjectField::WaitTest);
+        refuse(badWaitTestText(), ObjectField::WaitTest);
         return PostResult::Kept;
     }
     pending_.WaitTest = *minutes;

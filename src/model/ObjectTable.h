@@ -50,6 +50,8 @@ int compareObjectNumbers(const QCollator &collator, const QString &a, const QStr
 // through the catalogue, sorted by object number, rows with equal numbers in
 // the order given. At most MaxObjects rows are kept.
 QList<ObjectRow> asTableRows(QList<ObjectRow> rows, const PanelTypeCatalogue &catalogue);
+// The positions of `rows` in the table's order (the sort of asTableRows).
+QList<qsizetype> tableOrder(const QList<ObjectRow> &rows);
 
 // The object table PPKTbl: the stored rows in ascending order of Obj, a
 // current row, and the modes browse / insert / edit with pending values.
@@ -126,6 +128,10 @@ public:
 
     static UserMessage deleteQuestion();
     static UserMessage limitMessage();
+    // The texts of the store's refusals.
+    static QString noObjectNumberText();
+    static QString noAccountText();
+    static QString badWaitTestText();
 
 signals:
     // Rows were added, removed or reordered, or a pending insertion opened or closed.
