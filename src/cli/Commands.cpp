@@ -10,6 +10,7 @@
 
 #include <QJsonArray>
 #include <QSaveFile>
+#include <QSet>
 
 namespace tarvil::cli {
 
@@ -104,10 +105,13 @@ int importCsv(Context &c)
     const QString csvPath = c.args.at(0);
     const CsvObjects csv = readObjectsCsv(csvPath);
     if (!csv.ok()) {
-        for (const CsvProblem &p : csv.problems)
+        QSet<int> lines;
+        for (const CsvProblem &p : csv.problems) {
             c.err() << "tarvil-cli: " << csvPath << ": " << p.text() << '\n';
+            lines.insert(p.line);
+        }
         c.err() << "tarvil-cli: " << csvPath << ": "
-                << QStringLiteral("строк с ошибками: %1; ничего не записано").arg(csv.problems.size()) << '\n'
+                << QStringLiteral("строк с ошибками: %1; ничего не записано").arg(lines.size()) << '\n'
                 << Qt::flush;
         if (c.json) {
             QJsonArray problems;

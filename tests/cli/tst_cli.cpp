@@ -514,7 +514,7 @@ private slots:
                                  "0001;0001;+7900;;1;1;1;\n"
                                  "0002;12;+7900;;1;1;1;\n"
                                  "0003;0001;;;1;1;1;\n"
-                                 "0004;0001;+7900;;1;1;300;\n")
+                                 "0004;0001;+7900;;x;1;300;\n")
                       .toUtf8());
         const QByteArray siteBefore = readFile(path(QStringLiteral("site.tvc")));
         for (const QStringList &target : {QStringList{}, QStringList{QStringLiteral("-o"), QStringLiteral("new.tvc")}}) {
@@ -526,6 +526,8 @@ private slots:
                      QStringLiteral("tarvil-cli: in.csv: строка 3, «ППК»: Не опрелен номер ППК!\n"
                                     "tarvil-cli: in.csv: строка 4, «Телефон 1»: не заполнен: объект без телефона 1 не "
                                     "записывается в трансивер\n"
+                                    "tarvil-cli: in.csv: строка 5, «Тест, мин.»: Недопустимое значение поля "
+                                    "\"Тест, мин.\": минуты от 0 до 71582788\n"
                                     "tarvil-cli: in.csv: строка 5, «Протокол»: нужно число от 0 до 255\n"
                                     "tarvil-cli: in.csv: строк с ошибками: 3; ничего не записано\n"));
             QVERIFY(r.out.isEmpty());
@@ -536,7 +538,7 @@ private slots:
                               QStringLiteral("site.tvc"), QStringLiteral("--json")});
         QCOMPARE(json.status, 2);
         const QJsonArray problems = QJsonDocument::fromJson(json.out).object().value(QStringLiteral("problems")).toArray();
-        QCOMPARE(problems.size(), 3);
+        QCOMPARE(problems.size(), 4);
         QCOMPARE(problems.at(1).toObject(), (QJsonObject{{"line", 4}, {"column", "Телефон 1"},
                                                          {"reason", "не заполнен: объект без телефона 1 не записывается "
                                                                     "в трансивер"}}));
