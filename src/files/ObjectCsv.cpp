@@ -10,6 +10,8 @@
 #include <QSet>
 #include <QStringDecoder>
 
+#include <array>
+#include <iterator>
 #include <optional>
 
 namespace tarvil {
@@ -19,19 +21,6 @@ namespace {
 constexpr QChar kSeparator = QLatin1Char(';');
 constexpr QChar kQuote = QLatin1Char('"');
 const QByteArray kByteOrderMark("\xEF\xBB\xBF");
-
-// The columns in their order. The header's titles are the grid's and the
-// record edits' own words.
-enum Column { Obj, Account, Phone1, Phone2, WaitTest, TypeId, Prot, TypeName, ColumnCount };
-
-const QString &title(int column)
-{
-    static const QStringList titles{QStringLiteral("Объект"),    QStringLiteral("ППК"),
-                                    QStringLiteral("Телефон 1"), QStringLiteral("Телефон 2"),
-                                    QStringLiteral("Тест, мин."), QStringLiteral("Код типа"),
-                                    QStringLiteral("Протокол"),  QStringLiteral("Тип ППК")};
-    return titles.at(column);
-}
 
 QString quoted(const QString &value)
 {
@@ -155,9 +144,9 @@ std::optional<QString> decodeText(const QByteArray &bytes, CsvProblem *problem)
     return cp1251::decode(body);
 }
 
-bool isHexNumber(const QString &s)
+bool isHexNumber(const QString &s, int width)
 {
-    if (s.size() != kObjWidth)
+    if (s.size() != width)
         return false;
     for (QChar c : s) {
         if (!((c >= QLatin1Char('0') && c <= QLatin1Char('9')) || (c >= QLatin1Char('A') && c <= QLatin1Char('F'))))
@@ -177,68 +166,109 @@ bool isPhone(const QString &s)
     return true;
 }
 
-std::optional<std::int16_t> byteValue(const QString &s)
+// The checks of a column's value: nothing when it passes, else the reason.
+// The store's own checks come first, with its own words.
+using Check = QString (*)(const QString &);
+
+QString hexRule() { return QStringLiteral("нужны ровно %1 символа: цифры 0–9 и буквы A–F").arg(kObjWidth); }
+QString phoneRule() { return QStringLiteral("не более %1 символов: цифры и «+»").arg(kPhoneWidth); }
+
+QString checkObject(const QString &v)
 {
-    const auto value = parseDecimal(s);
-    if (!value || *value > 255)
-        return std::nullopt;
-    return std::int16_t(*value);
+    if (v.size() < kObjWidth)
+        return ObjectTable::noObjectNumberText();
+    return isHexNumber(v, kObjWidth) ? QString() : hexRule();
+}
+
+QString checkAccount(const QString &v)
+{
+    if (v.size() < kAccountWidth)
+        return ObjectTable::noAccountText();
+    return isHexNumber(v, kAccountWidth) ? QString() : hexRule();
+}
+
+QString checkPhone1(const QString &v)
+{
+    // A record without phone 1 is an empty slot: the object would be lost.
+    if (v.isEmpty())
+        return QStringLiteral("не заполнен: объект без телефона 1 не записывается в трансивер");
+    return isPhone(v) ? QString() : phoneRule();
+}
+
+QString checkPhone2(const QString &v) { return isPhone(v) ? QString() : phoneRule(); }
+
+QString checkMinutes(const QString &v)
+{
+    if (parseWaitTest(v))
+        return {};
+    return ObjectTable::badWaitTestText() + QStringLiteral(": минуты от 0 до %1").arg(kMaxWaitTestMinutes);
+}
+
+QString checkByte(const QString &v)
+{
+    const auto value = parseDecimal(v);
+    return value && *value <= 255 ? QString() : QStringLiteral("нужно число от 0 до 255");
+}
+
+// The columns in their order, each bound to its field of the record. The
+// titles are the grid's and the record edits' own words.
+struct Column {
+    const char16_t *title;
+    const Field *field; // none: the type's name, written for people
+    Check check;
+};
+
+const Column kColumns[] = {
+    {u"Объект", &RecordField::Obj, checkObject},
+    {u"ППК", &RecordField::Account, checkAccount},
+    {u"Телефон 1", &RecordField::Phone1, checkPhone1},
+    {u"Телефон 2", &RecordField::Phone2, checkPhone2},
+    {u"Тест, мин.", &RecordField::WaitTestSeconds, checkMinutes},
+    {u"Код типа", &RecordField::TypeId, checkByte},
+    {u"Протокол", &RecordField::Prot, checkByte},
+    {u"Тип ППК", nullptr, nullptr},
+};
+constexpr int kColumnCount = int(std::size(kColumns));
+
+QString title(const Column &c) { return QString::fromUtf16(c.title); }
+
+// What the record holds of the field, as the window shows it: the low byte of
+// a type, a text cut to its width.
+QString recordText(const Field &field, const ObjectRow &row)
+{
+    std::array<std::uint8_t, kRecordSize> bytes{};
+    encodeField(field, row, bytes.data());
+    ObjectRow held;
+    decodeField(field, bytes.data(), held);
+    return fieldText(field, held);
 }
 
 // The checks of one line, every failing field reported; the row when none fails.
 std::optional<ObjectRow> checkLine(const Record &r, QList<CsvProblem> &problems)
 {
-    const auto fail = [&](int column, const QString &reason) {
-        problems << CsvProblem{r.line, column < 0 ? QString() : title(column), reason};
+    const auto fail = [&](const Column *column, const QString &reason) {
+        problems << CsvProblem{r.line, column ? title(*column) : QString(), reason};
     };
-    if (r.fields.size() != ColumnCount) {
-        fail(-1, QStringLiteral("столбцов %1, а должно быть %2").arg(r.fields.size()).arg(int(ColumnCount)));
+    if (r.fields.size() != kColumnCount) {
+        fail(nullptr, QStringLiteral("столбцов %1, а должно быть %2").arg(r.fields.size()).arg(kColumnCount));
         return std::nullopt;
     }
-    QStringList v;
-    for (const QString &f : r.fields)
-        v << f.trimmed();
     const qsizetype before = problems.size();
-
-    // The store's own checks first, in its order.
-    const QString hexRule = QStringLiteral("нужны ровно 4 символа: цифры 0–9 и буквы A–F");
-    if (v.at(Obj).size() < kObjWidth)
-        fail(Obj, ObjectTable::noObjectNumberText());
-    else if (!isHexNumber(v.at(Obj)))
-        fail(Obj, hexRule);
-    if (v.at(Account).size() < kAccountWidth)
-        fail(Account, ObjectTable::noAccountText());
-    else if (!isHexNumber(v.at(Account)))
-        fail(Account, hexRule);
-    const QString phoneRule = QStringLiteral("не более 13 символов: цифры и «+»");
-    if (v.at(Phone1).isEmpty())
-        fail(Phone1, QStringLiteral("не заполнен: объект без телефона 1 не записывается в трансивер"));
-    else if (!isPhone(v.at(Phone1)))
-        fail(Phone1, phoneRule);
-    if (!isPhone(v.at(Phone2)))
-        fail(Phone2, phoneRule);
-    const auto minutes = parseWaitTest(v.at(WaitTest));
-    if (!minutes)
-        fail(WaitTest, ObjectTable::badWaitTestText() + QStringLiteral(": минуты от 0 до %1").arg(kMaxWaitTestMinutes));
-    const auto typeId = byteValue(v.at(TypeId));
-    if (!typeId)
-        fail(TypeId, QStringLiteral("нужно число от 0 до 255"));
-    const auto prot = byteValue(v.at(Prot));
-    if (!prot)
-        fail(Prot, QStringLiteral("нужно число от 0 до 255"));
+    ObjectRow row;
+    for (int i = 0; i < kColumnCount; ++i) {
+        const Column &column = kColumns[i];
+        if (!column.field)
+            continue;
+        const QString value = r.fields.at(i).trimmed();
+        if (const QString reason = column.check(value); !reason.isEmpty())
+            fail(&column, reason);
+        else
+            setFieldText(*column.field, row, value);
+    }
     if (!r.fault.isEmpty())
-        fail(-1, r.fault);
+        fail(nullptr, r.fault);
     if (problems.size() != before)
         return std::nullopt;
-
-    ObjectRow row;
-    row.Obj = v.at(Obj);
-    row.Account = v.at(Account);
-    row.P1 = v.at(Phone1);
-    row.P2 = v.at(Phone2);
-    row.WaitTest = *minutes;
-    row.TypeId = *typeId;
-    row.Prot = *prot;
     return row;
 }
 
@@ -256,7 +286,7 @@ bool allEmpty(const Record &r)
 QStringList objectCsvHeader()
 {
     QStringList header;
-    for (int c = 0; c < ColumnCount; ++c)
+    for (const Column &c : kColumns)
         header << title(c);
     return header;
 }
@@ -265,15 +295,9 @@ QByteArray objectsToCsv(const QList<ObjectRow> &rows)
 {
     QString text = objectCsvHeader().join(kSeparator) + QStringLiteral("\r\n");
     for (const ObjectRow &row : rows) {
-        const QStringList fields{quoted(row.Obj),
-                                 quoted(row.Account),
-                                 quoted(row.P1),
-                                 quoted(row.P2),
-                                 QString::number(row.WaitTest),
-                                 // What the record holds: the low bytes.
-                                 QString::number(std::uint8_t(row.TypeId)),
-                                 QString::number(std::uint8_t(row.Prot)),
-                                 quoted(row.N_PPK)};
+        QStringList fields;
+        for (const Column &c : kColumns)
+            fields << quoted(c.field ? recordText(*c.field, row) : row.N_PPK);
         text += fields.join(kSeparator) + QStringLiteral("\r\n");
     }
     return kByteOrderMark + text.toUtf8();

@@ -243,6 +243,12 @@ void decodeField(const Field &field, const std::uint8_t *bytes, ObjectRow &row) 
 QString fieldText(const Field &field, const CommonSettings &settings) { return text(field, settings); }
 QString fieldText(const Field &field, const ObjectRow &row) { return text(field, row); }
 
+void setFieldText(const Field &field, ObjectRow &row, const QString &text)
+{
+    const std::uint64_t number = parseDecimal(text).value_or(0);
+    setBound(field, row, std::uint32_t(std::min<std::uint64_t>(number, 0xFFFFFFFFu)), text);
+}
+
 CommonSettings startSettings()
 {
     CommonSettings s;

@@ -30,6 +30,9 @@ void decodeField(const Field &field, const std::uint8_t *bytes, ObjectRow &row);
 // item's text, a number in decimal. Empty for a field bound to nothing.
 QString fieldText(const Field &field, const CommonSettings &settings);
 QString fieldText(const Field &field, const ObjectRow &row);
+// The bound member from a text as the window's edit holds it: a text as it
+// is, a number in decimal (empty, or no number: 0).
+void setFieldText(const Field &field, ObjectRow &row, const QString &text);
 
 // The configuration image: 300 object records of 47 bytes, then the 102-byte
 // common block. One instance lives for the whole program and is shared by the

@@ -64,9 +64,9 @@ struct Field {
 };
 
 namespace detail {
-inline constexpr const char16_t *kEtherProtItems[] = {u"UDP", u"TCP"};
-inline constexpr const char16_t *kDhcpItems[] = {u"Выкл.", u"Вкл."};
-inline constexpr const char16_t *kFormatItems[] = {u"АСПТИ \"КЕ-Тарвил\"", u"Sur-Gard Contact ID",
+inline constexpr const char16_t *kEtherProtChoices[] = {u"UDP", u"TCP"};
+inline constexpr const char16_t *kDhcpChoices[] = {u"Выкл.", u"Вкл."};
+inline constexpr const char16_t *kFormatChoices[] = {u"АСПТИ \"КЕ-Тарвил\"", u"Sur-Gard Contact ID",
                                                    u"Автономный режим"};
 } // namespace detail
 
@@ -100,9 +100,9 @@ inline constexpr Field kRecordFields[] = {
 // relative to it.
 inline constexpr Field kCommonFields[] = {
     {.key = "etherProt", .label = u"Протокол", .offset = 0, .width = 1, .kind = FieldKind::Item,
-     .common = &CommonSettings::etherProt, .items = detail::kEtherProtItems},
+     .common = &CommonSettings::etherProt, .items = detail::kEtherProtChoices},
     {.key = "dhcp", .label = u"DHCP", .offset = 1, .width = 1, .kind = FieldKind::Item,
-     .common = &CommonSettings::dhcp, .items = detail::kDhcpItems},
+     .common = &CommonSettings::dhcp, .items = detail::kDhcpChoices},
     {.key = "masterIp", .label = u"IP-адрес мастера", .offset = 2, .width = 4, .kind = FieldKind::Ip,
      .common = &CommonSettings::masterIp},
     {.key = "ownIp", .label = u"Локальный IP-адрес", .offset = 6, .width = 4, .kind = FieldKind::Ip,
@@ -127,7 +127,7 @@ inline constexpr Field kCommonFields[] = {
     {.key = "usbTestPeriod", .label = u"Период теста, с", .offset = 97, .width = 4, .kind = FieldKind::Unsigned,
      .common = &CommonSettings::periodHB},
     {.key = "format", .label = u"Формат выдачи в ПЭВМ", .offset = 101, .width = 1, .kind = FieldKind::Item,
-     .common = &CommonSettings::format, .items = detail::kFormatItems},
+     .common = &CommonSettings::format, .items = detail::kFormatChoices},
 };
 
 namespace detail {
