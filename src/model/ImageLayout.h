@@ -139,11 +139,18 @@ consteval const Field &find(std::span<const Field> fields, std::string_view key)
     throw "no field of that key"; // a compile-time error
 }
 
-// Each table covers its region exactly, in address order, without gaps.
+// Each table covers its region exactly, in address order, without gaps;
+// every field has a name and a key of its own.
 consteval bool tiles(std::span<const Field> fields, int size)
 {
     int next = 0;
     for (const Field &f : fields) {
+        if (f.key.empty() || !f.label || !*f.label)
+            return false;
+        for (const Field &other : fields) {
+            if (&other != &f && other.key == f.key)
+                return false;
+        }
         if (f.offset != next || f.width <= 0)
             return false;
         if (f.kind == FieldKind::Item && (f.width != 1 || f.items.empty()))

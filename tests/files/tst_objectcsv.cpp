@@ -58,23 +58,6 @@ private slots:
         QCOMPARE(objectsToCsv({}), kMark + kHeader + "\r\n");
     }
 
-    void import_readsWhatTheExportWrote()
-    {
-        QList<ObjectRow> rows;
-        for (int i = 0; i < 300; ++i)
-            rows << row("0000", "FFFF", "+7900", "", i * 1000, i % 256, (i * 7) % 256, QStringLiteral("Имя; \"%1\"").arg(i));
-        for (int i = 0; i < 300; ++i)
-            rows[i].Obj = QStringLiteral("%1").arg(299 - i, 4, 16, QLatin1Char('0')).toUpper();
-        const CsvObjects back = objectsFromCsv(objectsToCsv(rows));
-        QVERIFY2(back.ok(), qPrintable(problemsText(back.problems)));
-        QCOMPARE(back.rows.size(), 300);
-        for (int i = 0; i < 300; ++i) {
-            ObjectRow expected = rows.at(i);
-            expected.N_PPK.clear(); // read, not used
-            QCOMPARE(back.rows.at(i), expected);
-        }
-    }
-
     void import_encodingsAndLineEnds_data()
     {
         QTest::addColumn<QByteArray>("bytes");
@@ -162,20 +145,6 @@ private slots:
         r = objectsFromCsv(csv(lines));
         QVERIFY(r.ok());
         QCOMPARE(r.rows.size(), 300);
-    }
-
-    void problems_describedByLine()
-    {
-        QList<CsvProblem> problems;
-        for (int line = 2; line < 14; ++line) {
-            problems << CsvProblem{line, QStringLiteral("Объект"), QStringLiteral("a")};
-            problems << CsvProblem{line, QString(), QStringLiteral("b")};
-        }
-        const QStringList shown = describeProblems(problems, 10).split(QLatin1Char('\n'));
-        QCOMPARE(shown.size(), 20);
-        QCOMPARE(shown.first(), QStringLiteral("строка 2, «Объект»: a"));
-        QCOMPARE(shown.last(), QStringLiteral("строка 11: b"));
-        QCOMPARE((CsvProblem{0, QString(), QStringLiteral("c")}).text(), QStringLiteral("c"));
     }
 
     void readFile_refusesWhatIsNoFile()

@@ -48,18 +48,6 @@ ObjectRow sample()
 class FieldTableTest : public QObject {
     Q_OBJECT
 private slots:
-    void keysAreUniqueAndEveryFieldHasAName()
-    {
-        for (const auto fields : {std::span<const Field>(kRecordFields), std::span<const Field>(kCommonFields)}) {
-            QSet<QString> keys;
-            for (const Field &f : fields) {
-                QVERIFY(!fieldName(f).isEmpty());
-                keys.insert(QString::fromLatin1(f.key));
-            }
-            QCOMPARE(keys.size(), qsizetype(fields.size()));
-        }
-    }
-
     void everyBoundField_survivesItsCodec()
     {
         const CommonSettings s = awayFromStart();
@@ -110,21 +98,6 @@ private slots:
         s.apn.clear();
         s.ownIp = QStringLiteral("1.2.3");
         QCOMPARE(firstRefusedCheck(s)->text, QStringLiteral("Не определен локальный IP - адрес"));
-    }
-
-    void shownTexts()
-    {
-        CommonSettings s;
-        s.format = 7;
-        QCOMPARE(fieldText(CommonField::Format, s), QStringLiteral("Автономный режим"));
-        s.dhcp = 0;
-        QCOMPARE(fieldText(CommonField::Dhcp, s), QStringLiteral("Выкл."));
-        QCOMPARE(fieldText(CommonField::Constant9999, s), QStringLiteral("9999"));
-        QCOMPARE(fieldText(CommonField::PeriodHB, s), QStringLiteral("10"));
-        QCOMPARE(fieldText(RecordField::WaitTestSeconds, sample()), QStringLiteral("71582788"));
-        QCOMPARE(fieldName(CommonField::GatewayIp), QStringLiteral("IP- адрес шлюза"));
-        QCOMPARE(startSettings().masterPort, QStringLiteral("9999"));
-        QCOMPARE(startSettings().baud, QStringLiteral("9600"));
     }
 };
 
