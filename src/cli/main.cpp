@@ -23,7 +23,7 @@ int main(int argc, char *argv[])
     if (!out.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered))
         return tarvil::cli::Refused;
     QTextStream err(stderr);
-    const int status = tarvil::cli::run(app.arguments(), out, err);
+    const int status = tarvil::cli::run(QCoreApplication::arguments(), out, err);
     err.flush();
     return status;
 }

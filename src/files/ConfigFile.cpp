@@ -157,9 +157,10 @@ LoadResult parseConfigFile(const QByteArray &bytes)
         // The field takes the data bytes of the packets that follow, whatever
         // their addresses.
         for (int k = 0; k < anchor->count; ++k) {
-            data[size_t(anchor->address + k)] = packetAt(i + k).data();
-            result.image.set(anchor->address + k, data[size_t(anchor->address + k)]);
-            result.carried.setBit(anchor->address + k);
+            const int address = anchor->address + k;
+            data.at(size_t(address)) = packetAt(i + k).data();
+            result.image.set(address, data.at(size_t(address)));
+            result.carried.setBit(address);
         }
         if (anchor->field) {
             CommonSettings value;

@@ -378,7 +378,7 @@ CsvObjects readObjectsCsv(const QString &path)
     if (bytes.size() > kMaxObjectCsvBytes) {
         out.problems << CsvProblem{0, QString(),
                                    QStringLiteral("файл больше %1 МБ: это не список объектов")
-                                       .arg(kMaxObjectCsvBytes / (1024 * 1024))};
+                                       .arg(kMaxObjectCsvBytes / (qint64(1024) * 1024))};
         return out;
     }
     return objectsFromCsv(bytes);

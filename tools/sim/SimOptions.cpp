@@ -46,7 +46,7 @@ QString badValue(const char *name, const QString &value, const char *expected)
     return QStringLiteral("--%1: \"%2\" is not %3").arg(QLatin1String(name), value, QLatin1String(expected));
 }
 
-Apply countInto(const char *name, std::function<void(SimOptions &, int)> set, int max = std::numeric_limits<int>::max())
+Apply countInto(const char *name, const std::function<void(SimOptions &, int)> &set, int max = std::numeric_limits<int>::max())
 {
     return [name, set, max](SimOptions &o, const QString &v) -> QString {
         const auto n = count(v, max);
@@ -61,7 +61,7 @@ Apply countInto(const char *name, std::function<void(SimOptions &, int)> set, in
 bool isUsbSelector(ReplySelector::Kind k) { return k == ReplySelector::Poll || k == ReplySelector::Packet; }
 
 // A comma-separated list of selectors of one link into `into`.
-Apply selectorsInto(const char *name, bool usb, std::function<QList<ReplySelector> &(SimOptions &)> into)
+Apply selectorsInto(const char *name, bool usb, const std::function<QList<ReplySelector> &(SimOptions &)> &into)
 {
     return [name, usb, into](SimOptions &o, const QString &v) -> QString {
         const QStringList items = v.split(QLatin1Char(','), Qt::SkipEmptyParts);
@@ -410,7 +410,7 @@ QString simHelpText()
         // Wrap the description at word boundaries under its column.
         const QStringList words = QString::fromUtf8(d.help).split(QLatin1Char(' '));
         QString line = head.size() < column - 1 ? head.leftJustified(column, QLatin1Char(' ')) : head + QLatin1Char('\n') + QString(column, QLatin1Char(' '));
-        int lineLength = line.size() - int(line.lastIndexOf(QLatin1Char('\n')) + 1);
+        int lineLength = int(line.size() - line.lastIndexOf(QLatin1Char('\n')) - 1);
         bool first = true;
         for (const QString &word : words) {
             if (!first && lineLength + 1 + word.size() > width) {
