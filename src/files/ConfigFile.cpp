@@ -7,7 +7,6 @@
 #include <QSaveFile>
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 
 namespace tarvil {
@@ -136,14 +135,14 @@ LoadResult parseConfigFile(const QByteArray &bytes)
     // Decoded into a scratch copy first; the caller applies it only when the
     // whole file decoded.
     result.carried.resize(kImageSize);
-    std::array<std::uint8_t, kImageSize> data{};
+    ConfigImage &image = result.image;
     for (qsizetype i = 0; i < count;) {
         const WritePacket packet = packetAt(i);
         const Anchor *anchor = anchorAt(packet.address());
         if (!anchor) {
             // Passed over by the loader; kept at its address for the image.
             if (packet.address() < kImageSize) {
-                result.image.set(packet.address(), packet.data());
+                image.set(packet.address(), packet.data());
                 result.carried.setBit(packet.address());
             }
             ++i;
@@ -157,17 +156,15 @@ LoadResult parseConfigFile(const QByteArray &bytes)
         // The field takes the data bytes of the packets that follow, whatever
         // their addresses.
         for (int k = 0; k < anchor->count; ++k) {
-            const int address = anchor->address + k;
-            data.at(size_t(address)) = packetAt(i + k).data();
-            result.image.set(address, data.at(size_t(address)));
-            result.carried.setBit(address);
+            image.set(anchor->address + k, packetAt(i + k).data());
+            result.carried.setBit(anchor->address + k);
         }
         if (anchor->field) {
             CommonSettings value;
-            decodeField(*anchor->field, data.data() + anchor->address, value);
+            decodeField(*anchor->field, image.data() + anchor->address, value);
             carry(result.config, *anchor->field, value);
         } else {
-            result.config.records = QByteArray(reinterpret_cast<const char *>(data.data()), kRecordsSize);
+            result.config.records = QByteArray(reinterpret_cast<const char *>(image.data()), kRecordsSize);
         }
         i += anchor->count;
     }

@@ -55,7 +55,7 @@ public:
     void clearRecords();
     void clearCommon();
 
-    // Field codecs over raw bytes; the file loader uses them for its anchors.
+    // The encodings over raw bytes, as the table's codecs use them.
     static QString readText(const std::uint8_t *bytes, int width);
     static void writeText(std::uint8_t *bytes, int width, const QString &text);
     static std::uint32_t readUnsigned(const std::uint8_t *bytes, int width);
