@@ -50,8 +50,6 @@ constexpr int kLooseRowMargin = 11; // rows outside a group box line up with tho
 constexpr int kEmptyItemsBeforeCode = 9;
 constexpr int kEmptyItemsAfterCode = 16;
 constexpr int kTypedPortLength = 5;
-constexpr int kApnLength = 64;
-constexpr int kBaudTextLength = 6; // what the image holds of the speed text
 
 QLineEdit *makeEdit(const char *name, QWidget *parent, const QString &hint = {})
 {
@@ -253,10 +251,7 @@ QWidget *TA_Form::buildRightPanel()
     column->addWidget(top);
 
     FrmtRadioGroup_ = new RadioGroup(QStringLiteral(" Формат выдачи в ПЭВМ "),
-                                     {QStringLiteral("АСПТИ \"КЕ-Тарвил\""),
-                                      QStringLiteral("Sur-Gard Contact ID"),
-                                      QStringLiteral("Автономный режим")},
-                                     1, panel);
+                                     itemNames(CommonField::Format), 1, panel);
     FrmtRadioGroup_->setObjectName(QStringLiteral("FrmtRadioGroup"));
     FrmtRadioGroup_->setItemIndex(0);
     column->addWidget(FrmtRadioGroup_);
@@ -273,7 +268,7 @@ QWidget *TA_Form::buildRightPanel()
     BaudBox_->addItems({QStringLiteral("2400"), QStringLiteral("4800"), QStringLiteral("9600"),
                         QStringLiteral("19200"), QStringLiteral("38400"), QStringLiteral("57600"),
                         QStringLiteral("115200")});
-    BaudBox_->lineEdit()->setMaxLength(kBaudTextLength);
+    BaudBox_->lineEdit()->setMaxLength(CommonField::Baud.width); // what the image holds of it
     BaudBox_->setToolTip(QStringLiteral("Скорость передачи"));
     BaudBox_->setMinimumContentsLength(7);
     usbRow->addWidget(BaudBox_);
@@ -296,7 +291,7 @@ QWidget *TA_Form::buildRightPanel()
     auto *gprsGrid = new QGridLayout(gprs);
     gprsGrid->setContentsMargins(8, 4, 8, 6);
     EditAPN_ = makeEdit("EditAPN", gprs, QStringLiteral("Имя точки доступа GPRS-канала "));
-    EditAPN_->setMaxLength(kApnLength);
+    EditAPN_->setMaxLength(CommonField::Apn.width);
     addRow(gprsGrid, QStringLiteral("APN"), EditAPN_, gprs);
     column->addWidget(gprs);
 
@@ -317,11 +312,11 @@ QWidget *TA_Form::buildRightPanel()
 
     auto *choices = new QHBoxLayout;
     choices->setSpacing(4);
-    EtherProt_ = new RadioGroup(QStringLiteral(" Протокол "), {QStringLiteral("UDP"), QStringLiteral("TCP")}, 2, lan);
+    EtherProt_ = new RadioGroup(QStringLiteral(" Протокол "), itemNames(CommonField::EtherProt), 2, lan);
     EtherProt_->setObjectName(QStringLiteral("EtherProt"));
     EtherProt_->setItemIndex(0);
     EtherProt_->setEnabled(false);
-    DHCP_OnOff_ = new RadioGroup(QStringLiteral("  DHCP  "), {QStringLiteral("Выкл."), QStringLiteral("Вкл.")}, 2, lan);
+    DHCP_OnOff_ = new RadioGroup(QStringLiteral("  DHCP  "), itemNames(CommonField::Dhcp), 2, lan);
     DHCP_OnOff_->setObjectName(QStringLiteral("DHCP_OnOff"));
     DHCP_OnOff_->setItemIndex(1);
     choices->addWidget(EtherProt_, 1);

@@ -3,13 +3,18 @@
 #include "app/KeyFilters.h"
 #include "app/Navigator.h"
 #include "app/ObjectGrid.h"
+#include "files/ObjectCsv.h"
+#include "link/Texts.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QGridLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSaveFile>
+#include <QSet>
 #include <QVBoxLayout>
 
 namespace tarvil {
@@ -101,6 +106,15 @@ ObjectPanel::ObjectPanel(Dialogs &dialogs, QWidget *parent) : QWidget(parent), d
     const QList<GridColumn> &columns = objectGridColumns();
     for (int i = 0; i < columns.size(); ++i)
         grid_->horizontalHeader()->resizeSection(i, columns.at(i).width);
+    auto *exportCsv = new QAction(texts::kExportObjects, grid_);
+    exportCsv->setObjectName(QStringLiteral("ItemExportCsv"));
+    auto *importCsv = new QAction(texts::kImportObjects, grid_);
+    importCsv->setObjectName(QStringLiteral("ItemImportCsv"));
+    grid_->addAction(exportCsv);
+    grid_->addAction(importCsv);
+    grid_->setContextMenuPolicy(Qt::ActionsContextMenu);
+    connect(exportCsv, &QAction::triggered, this, &ObjectPanel::exportObjectsCsv);
+    connect(importCsv, &QAction::triggered, this, &ObjectPanel::importObjectsCsv);
     connect(grid_, &ObjectGridView::rowClicked, table_.get(), &ObjectTable::moveToViewRow);
     connect(grid_, &ObjectGridView::moveByRequested, table_.get(), &ObjectTable::moveBy);
     connect(grid_, &ObjectGridView::firstRequested, table_.get(), &ObjectTable::first);
@@ -236,6 +250,35 @@ void ObjectPanel::openTables(const QString &cataloguePath)
     const QString error = catalogue_->LoadCatalogue(cataloguePath);
     if (!error.isEmpty())
         dialogs_.message(UserMessage{error, QStringLiteral("Ошибка"), MsgIcon::Error, MsgButtons::Ok, false});
+}
+
+void ObjectPanel::exportObjectsCsv()
+{
+    const auto path = dialogs_.saveFileName({QStringLiteral("Экспорт объектов в CSV"), QStringLiteral("objects"),
+                                             texts::kCsvFilter, QStringLiteral("csv")});
+    if (!path || path->isEmpty())
+        return;
+    const QByteArray bytes = objectsToCsv(table_->rows());
+    QSaveFile file(*path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+        dialogs_.message(texts::exportFailed(*path, file.errorString()));
+}
+
+void ObjectPanel::importObjectsCsv()
+{
+    const auto path = dialogs_.openFileName({QStringLiteral("Импорт объектов из CSV"), QString(), texts::kCsvFilter,
+                                             QStringLiteral("csv")});
+    if (!path || path->isEmpty())
+        return;
+    const CsvObjects read = readObjectsCsv(*path);
+    if (!read.ok()) {
+        QSet<int> lines;
+        for (const CsvProblem &p : read.problems)
+            lines.insert(p.line);
+        dialogs_.message(texts::importRefused(*path, int(lines.size()), describeProblems(read.problems, 10)));
+        return;
+    }
+    table_->replaceRows(read.rows);
 }
 
 void ObjectPanel::closeTables()

@@ -49,6 +49,11 @@ public:
     PanelTypeCatalogue &catalogue() { return *catalogue_; }
     QLineEdit *fieldEdit(ObjectField field) const { return edits_.value(field, nullptr); }
 
+    // DBGrid1's context menu: the stored rows to a CSV file, and the rows of
+    // a CSV file in place of the table's, only when every line passes.
+    void exportObjectsCsv();
+    void importObjectsCsv();
+
 private:
     // ObjectTableUi
     MsgAnswer showMessage(const UserMessage &message) override;

@@ -7,69 +7,66 @@
 #include <QSaveFile>
 
 #include <algorithm>
+#include <cstring>
 
 namespace tarvil {
 
 namespace {
 
-constexpr int kRecord = 6;
-// Far beyond any file the tool writes; a larger one is not a configuration.
-constexpr qint64 kMaxFileSize = qint64(64) * 1024 * 1024;
-
-enum class AnchorField {
-    Records, EtherProt, Dhcp, MasterIp, OwnIp, GatewayIp, Serial, MasterPort, OwnPort, Apn, Baud, PeriodHB, Format
-};
-
+// An anchor: where a field starts in the image, and how many packets it takes.
 struct Anchor {
     int address;
     int count;
-    AnchorField field;
+    const Field *field; // nothing for the object records
 };
 
-// The anchors, all taken from the image layout.
-constexpr Anchor kAnchors[] = {
-    {0, kRecordsSize, AnchorField::Records},
-    {commonAddress(CommonField::EtherProt), CommonField::EtherProt.width, AnchorField::EtherProt},
-    {commonAddress(CommonField::Dhcp), CommonField::Dhcp.width, AnchorField::Dhcp},
-    {commonAddress(CommonField::MasterIp), CommonField::MasterIp.width, AnchorField::MasterIp},
-    {commonAddress(CommonField::OwnIp), CommonField::OwnIp.width, AnchorField::OwnIp},
-    {commonAddress(CommonField::GatewayIp), CommonField::GatewayIp.width, AnchorField::GatewayIp},
-    {commonAddress(CommonField::Serial), CommonField::Serial.width, AnchorField::Serial},
-    {commonAddress(CommonField::MasterPort), CommonField::MasterPort.width, AnchorField::MasterPort},
-    {commonAddress(CommonField::OwnPort), CommonField::OwnPort.width, AnchorField::OwnPort},
-    {commonAddress(CommonField::Apn), CommonField::Apn.width, AnchorField::Apn},
-    {commonAddress(CommonField::Baud), CommonField::Baud.width, AnchorField::Baud},
-    {commonAddress(CommonField::PeriodHB), CommonField::PeriodHB.width, AnchorField::PeriodHB},
-    {commonAddress(CommonField::Format), CommonField::Format.width, AnchorField::Format},
-};
+// The object records as one field, then every common field a file carries:
+// the constant and the reserved bytes are passed over.
+const QList<Anchor> &anchors()
+{
+    static const QList<Anchor> list = [] {
+        QList<Anchor> out{{0, kRecordsSize, nullptr}};
+        for (const Field &f : kCommonFields) {
+            if (f.kind != FieldKind::Constant && f.kind != FieldKind::Reserved)
+                out.append({f.address(), f.width, &f});
+        }
+        return out;
+    }();
+    return list;
+}
 
 const Anchor *anchorAt(int address)
 {
-    for (const Anchor &a : kAnchors)
+    for (const Anchor &a : anchors())
         if (a.address == address)
             return &a;
     return nullptr;
 }
 
-void apply(LoadedConfig &c, AnchorField field, const std::uint8_t *data, int count)
+// LoadedConfig's place for each member of CommonSettings that a file carries.
+template <class Visit> void forEachSlot(Visit &&visit)
 {
-    switch (field) {
-    case AnchorField::Records:
-        c.records = QByteArray(reinterpret_cast<const char *>(data), count);
-        break;
-    case AnchorField::EtherProt: c.etherProt = std::min<int>(data[0], kEtherProtItems - 1); break;
-    case AnchorField::Dhcp: c.dhcp = std::min<int>(data[0], kDhcpItems - 1); break;
-    case AnchorField::MasterIp: c.masterIp = ConfigImage::readIpText(data); break;
-    case AnchorField::OwnIp: c.ownIp = ConfigImage::readIpText(data); break;
-    case AnchorField::GatewayIp: c.gatewayIp = ConfigImage::readIpText(data); break;
-    case AnchorField::Serial: c.serial = QString::number(ConfigImage::readUnsigned(data, count)); break;
-    case AnchorField::MasterPort: c.masterPort = QString::number(ConfigImage::readUnsigned(data, count)); break;
-    case AnchorField::OwnPort: c.ownPort = QString::number(ConfigImage::readUnsigned(data, count)); break;
-    case AnchorField::Apn: c.apn = ConfigImage::readText(data, count); break;
-    case AnchorField::Baud: c.baud = ConfigImage::readText(data, count); break;
-    case AnchorField::PeriodHB: c.periodHB = ConfigImage::readUnsigned(data, count); break;
-    case AnchorField::Format: c.format = std::min<int>(data[0], kFormatItems - 1); break;
-    }
+    visit(&CommonSettings::etherProt, &LoadedConfig::etherProt);
+    visit(&CommonSettings::dhcp, &LoadedConfig::dhcp);
+    visit(&CommonSettings::masterIp, &LoadedConfig::masterIp);
+    visit(&CommonSettings::ownIp, &LoadedConfig::ownIp);
+    visit(&CommonSettings::gatewayIp, &LoadedConfig::gatewayIp);
+    visit(&CommonSettings::serial, &LoadedConfig::serial);
+    visit(&CommonSettings::masterPort, &LoadedConfig::masterPort);
+    visit(&CommonSettings::ownPort, &LoadedConfig::ownPort);
+    visit(&CommonSettings::apn, &LoadedConfig::apn);
+    visit(&CommonSettings::baud, &LoadedConfig::baud);
+    visit(&CommonSettings::periodHB, &LoadedConfig::periodHB);
+    visit(&CommonSettings::format, &LoadedConfig::format);
+}
+
+// The field's value, decoded from the file, into its place in LoadedConfig.
+void carry(LoadedConfig &c, const Field &field, const CommonSettings &value)
+{
+    forEachSlot([&](auto member, auto slot) {
+        if (field.common == CommonBinding(member))
+            c.*slot = value.*member;
+    });
 }
 
 } // namespace
@@ -77,11 +74,11 @@ void apply(LoadedConfig &c, AnchorField field, const std::uint8_t *data, int cou
 QByteArray serializeConfigFile(const PacketList &packets)
 {
     QByteArray out;
-    out.reserve(qsizetype(kRecord) * (2 + packets.count()));
-    out.append(kHeaderTag, kRecord);
-    out.append(reinterpret_cast<const char *>(kHeaderMark.data()), kRecord);
+    out.reserve(qsizetype(kPacketSize) * (2 + packets.count()));
+    out.append(kHeaderTag, kPacketSize);
+    out.append(reinterpret_cast<const char *>(kHeaderMark.data()), kPacketSize);
     for (int i = 0; i < packets.count(); ++i)
-        out.append(reinterpret_cast<const char *>(packets.at(i).bytes.data()), kRecord);
+        out.append(reinterpret_cast<const char *>(packets.at(i).bytes.data()), kPacketSize);
     return out;
 }
 
@@ -112,18 +109,10 @@ bool saveConfigFile(const QString &path, const PacketList &packets, QString *err
 
 CommonSettings LoadedConfig::mergedInto(CommonSettings s) const
 {
-    if (etherProt) s.etherProt = *etherProt;
-    if (dhcp) s.dhcp = *dhcp;
-    if (masterIp) s.masterIp = *masterIp;
-    if (ownIp) s.ownIp = *ownIp;
-    if (gatewayIp) s.gatewayIp = *gatewayIp;
-    if (serial) s.serial = *serial;
-    if (masterPort) s.masterPort = *masterPort;
-    if (ownPort) s.ownPort = *ownPort;
-    if (apn) s.apn = *apn;
-    if (baud) s.baud = *baud;
-    if (periodHB) s.periodHB = *periodHB;
-    if (format) s.format = *format;
+    forEachSlot([&](auto member, auto slot) {
+        if (this->*slot)
+            s.*member = *(this->*slot);
+    });
     return s;
 }
 
@@ -132,31 +121,51 @@ LoadResult parseConfigFile(const QByteArray &bytes)
     LoadResult result;
     if (bytes.size() < 5 || !bytes.startsWith("Trans"))
         return result;
-    qsizetype offset = kRecord;
-    if (bytes.size() >= kRecord && bytes.at(5) == 'P')
-        offset += kRecord; // the mark record
+    qsizetype offset = kPacketSize;
+    if (bytes.size() >= kPacketSize && bytes.at(5) == 'P')
+        offset += kPacketSize; // the mark record
     // Whole records only: a last, incomplete record carries no packet.
-    const qsizetype count = std::max<qsizetype>(0, (bytes.size() - offset) / kRecord);
-    const auto *packets = reinterpret_cast<const std::uint8_t *>(bytes.constData() + std::min(offset, bytes.size()));
+    const qsizetype count = std::max<qsizetype>(0, (bytes.size() - offset) / kPacketSize);
+    const auto packetAt = [&](qsizetype i) {
+        WritePacket p;
+        std::memcpy(p.bytes.data(), bytes.constData() + offset + i * kPacketSize, kPacketSize);
+        return p;
+    };
 
     // Decoded into a scratch copy first; the caller applies it only when the
     // whole file decoded.
-    std::vector<std::uint8_t> data;
+    result.carried.resize(kImageSize);
+    ConfigImage &image = result.image;
     for (qsizetype i = 0; i < count;) {
-        const std::uint8_t *p = packets + i * kRecord;
-        const Anchor *anchor = anchorAt(p[1] | (p[2] << 8));
+        const WritePacket packet = packetAt(i);
+        const Anchor *anchor = anchorAt(packet.address());
         if (!anchor) {
+            // Passed over by the loader; kept at its address for the image.
+            if (packet.address() < kImageSize) {
+                image.set(packet.address(), packet.data());
+                result.carried.setBit(packet.address());
+            }
             ++i;
             continue;
         }
         if (i + anchor->count > count) {
-            result.status = LoadStatus::Truncated;
-            return result;
+            LoadResult truncated;
+            truncated.status = LoadStatus::Truncated;
+            return truncated;
         }
-        data.resize(size_t(anchor->count));
-        for (int k = 0; k < anchor->count; ++k)
-            data[size_t(k)] = packets[(i + k) * kRecord + 3];
-        apply(result.config, anchor->field, data.data(), anchor->count);
+        // The field takes the data bytes of the packets that follow, whatever
+        // their addresses.
+        for (int k = 0; k < anchor->count; ++k) {
+            image.set(anchor->address + k, packetAt(i + k).data());
+            result.carried.setBit(anchor->address + k);
+        }
+        if (anchor->field) {
+            CommonSettings value;
+            decodeField(*anchor->field, image.data() + anchor->address, value);
+            carry(result.config, *anchor->field, value);
+        } else {
+            result.config.records = QByteArray(reinterpret_cast<const char *>(image.data()), kRecordsSize);
+        }
         i += anchor->count;
     }
     result.status = LoadStatus::Ok;
@@ -168,8 +177,8 @@ LoadResult loadConfigFile(const QString &path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {};
-    const QByteArray bytes = file.read(kMaxFileSize + 1);
-    if (bytes.size() > kMaxFileSize)
+    const QByteArray bytes = file.read(kMaxConfigFileBytes + 1);
+    if (bytes.size() > kMaxConfigFileBytes)
         return {};
     return parseConfigFile(bytes);
 }

@@ -3,6 +3,7 @@
 #include "link/Packets.h"
 #include "model/CommonSettings.h"
 
+#include <QBitArray>
 #include <QByteArray>
 #include <QString>
 
@@ -17,7 +18,9 @@ namespace tarvil {
 inline constexpr char kHeaderTag[] = "TransP";
 // "TVCFG1" scrambled; the reader never tests it.
 inline constexpr std::array<std::uint8_t, 6> kHeaderMark{0x0E, 0x0C, 0x19, 0x1C, 0x1D, 0x6B};
-inline constexpr int kConfigFileSize = 6 * (2 + kImageSize);
+inline constexpr int kConfigFileSize = kPacketSize * (2 + kImageSize);
+// Far beyond any file the tool writes; a larger one is not a configuration.
+inline constexpr qint64 kMaxConfigFileBytes = qint64(64) * 1024 * 1024;
 
 QByteArray serializeConfigFile(const PacketList &packets);
 
@@ -54,6 +57,12 @@ enum class LoadStatus {
 struct LoadResult {
     LoadStatus status = LoadStatus::BadFormat;
     LoadedConfig config;
+    // Every byte the packets carry, at the address the loader reads it for
+    // (an anchored field's bytes at the field's addresses, any other packet's
+    // at its own), and which addresses they are; zero and unset elsewhere.
+    // The window loads only the fields above; this is what a diff compares.
+    ConfigImage image;
+    QBitArray carried;
 };
 
 // Decodes a whole file in memory. The reader is tolerant: only "Trans" is

@@ -111,4 +111,22 @@ UserMessage loadTruncated()
                MsgIcon::Error, false);
 }
 
+UserMessage exportFailed(const QString &file, const QString &reason)
+{
+    return box(QStringLiteral("Не удалось сохранить объекты в файл \"%1\": %2").arg(file, reason),
+               QStringLiteral("Экспорт объектов"), MsgIcon::Error, false);
+}
+
+UserMessage importRefused(const QString &file, int failingLines, const QString &shown)
+{
+    QString text = QStringLiteral("Объекты из файла \"%1\" не загружены, таблица не изменена. Строк с ошибками: %2.")
+                       .arg(file)
+                       .arg(failingLines);
+    if (!shown.isEmpty())
+        text += QStringLiteral("\n\n") + shown;
+    if (failingLines > 10)
+        text += QStringLiteral("\n...");
+    return box(text, QStringLiteral("Импорт объектов"), MsgIcon::Error, false);
+}
+
 } // namespace tarvil::texts

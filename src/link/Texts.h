@@ -60,4 +60,12 @@ UserMessage saveFailed(const QString &file, const QString &reason);
 UserMessage loadBadFormat();
 UserMessage loadTruncated();
 
+// The object grid's context menu: the objects to and from CSV.
+inline const QString kExportObjects = QStringLiteral("Экспорт объектов в CSV…");
+inline const QString kImportObjects = QStringLiteral("Импорт объектов из CSV…");
+inline const QString kCsvFilter = QStringLiteral("Файлы CSV|*.csv|Все файлы|*.*");
+UserMessage exportFailed(const QString &file, const QString &reason);
+// `shown` lists the first failing lines; `failingLines` counts them all.
+UserMessage importRefused(const QString &file, int failingLines, const QString &shown);
+
 } // namespace tarvil::texts

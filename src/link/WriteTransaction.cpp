@@ -7,6 +7,8 @@
 #include "model/ConfigImage.h"
 #include "model/IpAddress.h"
 
+#include <array>
+
 namespace tarvil {
 
 namespace {
@@ -14,7 +16,29 @@ namespace {
 constexpr int kRetries = 7;
 constexpr int kFinalRetries = 19;
 
+const WriteCheck kWriteChecks[] = {
+    {CommonField::Serial, Control::EditMAC, texts::kNoSerial},
+    {CommonField::MasterPort, Control::EditPort1_PCN, texts::kNoMasterPort},
+    {CommonField::OwnPort, Control::EditPort_Loc, texts::kNoOwnPort},
+    {CommonField::MasterIp, Control::EditIP1_PCN, texts::kNoMasterIp},
+    {CommonField::OwnIp, Control::DHCP_IP, texts::kNoOwnIp},
+    {CommonField::GatewayIp, Control::Shl_IP, texts::kNoGatewayIp},
+    {CommonField::Apn, Control::EditAPN, texts::kNoApn},
+};
+
 } // namespace
+
+std::span<const WriteCheck> writeChecks() { return kWriteChecks; }
+
+const WriteCheck *firstRefusedCheck(const CommonSettings &settings)
+{
+    std::array<std::uint8_t, kCommonSize> scratch{};
+    for (const WriteCheck &check : kWriteChecks) {
+        if (!encodeField(check.field, settings, scratch.data()))
+            return &check;
+    }
+    return nullptr;
+}
 
 WriteTransaction::WriteTransaction(LinkView &view, Dialogs &dialogs, Deferred &deferred, LinkSession &session,
                                    ConfigImage &image, PacketList &packets, LanLink &lan, UsbLink &usb,
@@ -46,7 +70,8 @@ bool WriteTransaction::build()
     // of its own, so a build that stops half-way harms neither.
     const CommonSettings s = view_.commonSettings();
     ConfigImage &image = image_;
-    image.storeSelections(s.etherProt, s.dhcp);
+    image.storeCommon(CommonField::EtherProt, s);
+    image.storeCommon(CommonField::Dhcp, s);
 
     const auto refuse = [this](Control control, const QString &text) {
         dialogs_.message(texts::fieldCheck(text));
@@ -58,43 +83,18 @@ bool WriteTransaction::build()
     };
 
     // A pasted text that is no number is refused like an empty one, rather
-    // than written as a wrong value.
-    const auto serial = parseDecimal(s.serial);
-    if (!serial || *serial > 0xFFFFFFFFull)
-        return refuse(Control::EditMAC, texts::kNoSerial);
-    builtSerial_ = s.serial;
-    image.storeCommonNumber(CommonField::Serial, std::uint32_t(*serial));
+    // than written as a wrong value; so is a number beyond 32 bits.
+    for (const WriteCheck &check : writeChecks()) {
+        if (!image.storeCommon(check.field, s))
+            return refuse(check.control, check.text);
+        if (&check.field == &CommonField::Serial)
+            builtSerial_ = s.serial;
+    }
 
-    const auto masterPort = parseDecimal(s.masterPort);
-    if (!masterPort)
-        return refuse(Control::EditPort1_PCN, texts::kNoMasterPort);
-    image.storeCommonNumber(CommonField::MasterPort, std::uint32_t(*masterPort));
-
-    const auto ownPort = parseDecimal(s.ownPort);
-    if (!ownPort)
-        return refuse(Control::EditPort_Loc, texts::kNoOwnPort);
-    image.storeCommonNumber(CommonField::OwnPort, std::uint32_t(*ownPort));
-
-    const std::uint32_t masterIp = TextToIp(s.masterIp);
-    if (masterIp == 0)
-        return refuse(Control::EditIP1_PCN, texts::kNoMasterIp);
-    image.storeCommonNumber(CommonField::MasterIp, masterIp);
-
-    const std::uint32_t ownIp = TextToIp(s.ownIp);
-    if (ownIp == 0)
-        return refuse(Control::DHCP_IP, texts::kNoOwnIp);
-    image.storeCommonNumber(CommonField::OwnIp, ownIp);
-
-    const std::uint32_t gatewayIp = TextToIp(s.gatewayIp);
-    if (gatewayIp == 0)
-        return refuse(Control::Shl_IP, texts::kNoGatewayIp);
-    image.storeCommonNumber(CommonField::GatewayIp, gatewayIp);
-
-    if (s.apn.isEmpty())
-        return refuse(Control::EditAPN, texts::kNoApn);
-    image.storeCommonText(CommonField::Apn, s.apn);
-
-    image.finishBuild(s, view_.objectRows());
+    // Every field whose value can be refused has passed its check, so the
+    // rest of the build cannot fail.
+    [[maybe_unused]] const bool built = image.build(s, view_.objectRows());
+    Q_ASSERT(built);
     packets_.buildFrom(image);
     return true;
 }

@@ -2,6 +2,7 @@
 
 #include "link/LanLink.h"
 #include "link/LinkState.h"
+#include "link/LinkView.h"
 #include "link/Packets.h"
 #include "link/UsbLink.h"
 #include "model/ConfigImage.h"
@@ -10,12 +11,27 @@
 
 #include <functional>
 #include <optional>
+#include <span>
 
 namespace tarvil {
 
 class Deferred;
 class Dialogs;
 class LinkView;
+
+// One of the write's field checks: the field, the control that takes the
+// focus when it refuses, and its message.
+struct WriteCheck {
+    const Field &field;
+    Control control;
+    const QString &text;
+};
+
+// The checks in the order the write runs them. Every common field whose value
+// can fail to convert is among them.
+std::span<const WriteCheck> writeChecks();
+// The first check that `settings` fail; nothing when they would be written.
+const WriteCheck *firstRefusedCheck(const CommonSettings &settings);
 
 // Where a save sends the packets of its build instead of the transceiver.
 struct SaveTarget {

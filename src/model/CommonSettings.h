@@ -25,8 +25,8 @@ struct CommonSettings {
     friend bool operator==(const CommonSettings &, const CommonSettings &) = default;
 };
 
-inline constexpr int kEtherProtItems = 2;
-inline constexpr int kDhcpItems = 2;
-inline constexpr int kFormatItems = 3;
+// What a shown window holds before anything is read or loaded: the design's
+// start values ("9999" in EditPort1_PCN, "9600" chosen in BaudBox).
+CommonSettings startSettings();
 
 } // namespace tarvil

@@ -4,7 +4,10 @@
 #include "model/IpAddress.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
+#include <type_traits>
+#include <variant>
 
 namespace tarvil {
 
@@ -65,30 +68,204 @@ QString ConfigImage::readIpText(const std::uint8_t *bytes)
     return IpToText(readUnsigned(bytes, 4));
 }
 
-void ConfigImage::storeSelections(int etherProt, int dhcp)
+namespace {
+
+template <class... F> struct Overloaded : F... {
+    using F::operator()...;
+};
+template <class... F> Overloaded(F...) -> Overloaded<F...>;
+
+template <class S> auto binding(const Field &field)
 {
-    common()[CommonField::EtherProt.offset] = std::uint8_t(etherProt);
-    common()[CommonField::Dhcp.offset] = std::uint8_t(dhcp);
+    if constexpr (std::is_same_v<S, CommonSettings>)
+        return field.common;
+    else
+        return field.record;
 }
 
-void ConfigImage::storeCommonNumber(const FieldDef &field, std::uint32_t value)
+// The number a field stores, from its bound value; nothing when the value
+// does not convert. The image holds numbers of at most 32 bits.
+template <class S> std::optional<std::uint32_t> boundNumber(const Field &field, const S &s)
 {
-    writeUnsigned(common() + field.offset, field.width, value);
+    return std::visit(Overloaded{
+                          [](std::monostate) -> std::optional<std::uint32_t> { return 0u; },
+                          [&](QString S::*m) -> std::optional<std::uint32_t> {
+                              const auto value = parseDecimal(s.*m);
+                              if (!value || *value > 0xFFFFFFFFull)
+                                  return std::nullopt;
+                              return std::uint32_t(*value);
+                          },
+                          // A negative value keeps its low bits, as the record's bytes hold them.
+                          [&](auto S::*m) -> std::optional<std::uint32_t> {
+                              return std::uint32_t(std::int64_t(s.*m) * field.scale);
+                          },
+                      },
+                      binding<S>(field));
 }
 
-void ConfigImage::storeCommonText(const FieldDef &field, const QString &text)
+template <class S> QString boundText(const Field &field, const S &s)
 {
-    writeText(common() + field.offset, field.width, text);
+    return std::visit(Overloaded{
+                          [](std::monostate) { return QString(); },
+                          [&](QString S::*m) { return s.*m; },
+                          [&](auto S::*m) { return QString::number(s.*m); },
+                      },
+                      binding<S>(field));
 }
 
-void ConfigImage::storeConstant()
+template <class S> void setBound(const Field &field, S &s, std::uint32_t number, const QString &text)
 {
-    storeCommonNumber(CommonField::Constant9999, kConstant9999);
+    std::visit(Overloaded{
+                   [](std::monostate) {},
+                   [&](QString S::*m) { s.*m = text; },
+                   [&](auto S::*m) { s.*m = static_cast<std::remove_reference_t<decltype(s.*m)>>(number); },
+               },
+               binding<S>(field));
 }
 
-void ConfigImage::storeFormat(int format)
+template <class S> bool encode(const Field &field, const S &s, std::uint8_t *bytes)
 {
-    common()[CommonField::Format.offset] = std::uint8_t(format);
+    if (!field.built) {
+        std::memset(bytes, 0, size_t(field.width));
+        return true;
+    }
+    switch (field.kind) {
+    case FieldKind::Text: {
+        const QString text = boundText(field, s);
+        if (field.required && text.isEmpty())
+            return false;
+        ConfigImage::writeText(bytes, field.width, text);
+        return true;
+    }
+    case FieldKind::Unsigned: {
+        const auto number = boundNumber(field, s);
+        if (!number)
+            return false;
+        ConfigImage::writeUnsigned(bytes, field.width, *number);
+        return true;
+    }
+    case FieldKind::Ip: {
+        const std::uint32_t address = TextToIp(boundText(field, s));
+        if (address == 0)
+            return false;
+        ConfigImage::writeUnsigned(bytes, field.width, address);
+        return true;
+    }
+    case FieldKind::Item: {
+        const auto index = boundNumber(field, s);
+        bytes[0] = std::uint8_t(index.value_or(0));
+        return true;
+    }
+    case FieldKind::Constant:
+        ConfigImage::writeUnsigned(bytes, field.width, field.constant);
+        return true;
+    case FieldKind::Reserved:
+        return true;
+    }
+    return true;
+}
+
+template <class S> void decode(const Field &field, const std::uint8_t *bytes, S &s)
+{
+    switch (field.kind) {
+    case FieldKind::Text:
+        setBound(field, s, 0, ConfigImage::readText(bytes, field.width));
+        break;
+    case FieldKind::Unsigned: {
+        const std::uint32_t value = ConfigImage::readUnsigned(bytes, field.width) / std::uint32_t(field.scale);
+        setBound(field, s, value, QString::number(value));
+        break;
+    }
+    case FieldKind::Ip:
+        setBound(field, s, 0, ConfigImage::readIpText(bytes));
+        break;
+    case FieldKind::Item: {
+        const int index = std::min<int>(bytes[0], int(field.items.size()) - 1);
+        setBound(field, s, std::uint32_t(index), QString::number(index));
+        break;
+    }
+    case FieldKind::Constant:
+    case FieldKind::Reserved:
+        break;
+    }
+}
+
+template <class S> QString text(const Field &field, const S &s)
+{
+    switch (field.kind) {
+    case FieldKind::Item: {
+        const auto index = boundNumber(field, s);
+        return itemName(field, int(std::min<std::uint32_t>(index.value_or(0), std::uint32_t(INT_MAX))));
+    }
+    case FieldKind::Constant:
+        return QString::number(field.constant);
+    case FieldKind::Reserved:
+        return {};
+    case FieldKind::Text:
+    case FieldKind::Unsigned:
+    case FieldKind::Ip:
+        break;
+    }
+    return boundText(field, s);
+}
+
+} // namespace
+
+QString itemName(const Field &field, int index)
+{
+    if (field.items.empty())
+        return {};
+    return QString::fromUtf16(field.items[size_t(std::clamp(index, 0, int(field.items.size()) - 1))]);
+}
+
+QStringList itemNames(const Field &field)
+{
+    QStringList names;
+    for (const char16_t *item : field.items)
+        names << QString::fromUtf16(item);
+    return names;
+}
+
+bool encodeField(const Field &field, const CommonSettings &settings, std::uint8_t *bytes)
+{
+    return encode(field, settings, bytes);
+}
+
+bool encodeField(const Field &field, const ObjectRow &row, std::uint8_t *bytes) { return encode(field, row, bytes); }
+
+void decodeField(const Field &field, const std::uint8_t *bytes, CommonSettings &settings)
+{
+    decode(field, bytes, settings);
+}
+
+void decodeField(const Field &field, const std::uint8_t *bytes, ObjectRow &row) { decode(field, bytes, row); }
+
+QString fieldText(const Field &field, const CommonSettings &settings) { return text(field, settings); }
+QString fieldText(const Field &field, const ObjectRow &row) { return text(field, row); }
+
+void setFieldText(const Field &field, ObjectRow &row, const QString &text)
+{
+    const std::uint64_t number = parseDecimal(text).value_or(0);
+    setBound(field, row, std::uint32_t(std::min<std::uint64_t>(number, 0xFFFFFFFFu)), text);
+}
+
+CommonSettings startSettings()
+{
+    CommonSettings s;
+    s.masterPort = QStringLiteral("9999");
+    s.baud = QStringLiteral("9600");
+    return s;
+}
+
+bool ConfigImage::storeCommon(const Field &field, const CommonSettings &settings)
+{
+    if (field.kind == FieldKind::Reserved)
+        return true;
+    std::array<std::uint8_t, kCommonSize> scratch{};
+    if (!encodeField(field, settings, scratch.data()))
+        return false;
+    std::memcpy(common() + field.offset, scratch.data(), size_t(field.width));
+    return true;
 }
 
 void ConfigImage::storeObjects(const QList<ObjectRow> &rows)
@@ -96,84 +273,41 @@ void ConfigImage::storeObjects(const QList<ObjectRow> &rows)
     clearRecords();
     const int count = std::min<int>(kMaxObjects, static_cast<int>(rows.size()));
     for (int k = 0; k < count; ++k) {
-        const ObjectRow &row = rows.at(k);
-        std::uint8_t *rec = record(k);
-        writeText(rec + RecordField::Phone1.offset, RecordField::Phone1.width, row.P1);
-        writeText(rec + RecordField::Phone2.offset, RecordField::Phone2.width, row.P2);
-        writeText(rec + RecordField::Account.offset, RecordField::Account.width, row.Account);
-        writeText(rec + RecordField::Obj.offset, RecordField::Obj.width, row.Obj);
-        rec[RecordField::TypeId.offset] = std::uint8_t(row.TypeId & 0xFF);
-        rec[RecordField::Prot.offset] = std::uint8_t(row.Prot & 0xFF);
-        // The table refuses a WaitTest whose seconds do not fit 32 bits.
-        const std::uint32_t seconds = std::uint32_t(std::int64_t(row.WaitTest) * 60);
-        writeUnsigned(rec + RecordField::WaitTestSeconds.offset, RecordField::WaitTestSeconds.width, seconds);
-        // Reserved bytes, A_F and Frmt stay zero: the build never fills them.
+        // A WaitTest whose seconds do not fit 32 bits is refused by the table
+        // before it gets here; nothing of a record can fail to convert.
+        for (const Field &field : kRecordFields) {
+            if (field.kind != FieldKind::Reserved)
+                encodeField(field, rows.at(k), record(k) + field.offset);
+        }
     }
-}
-
-void ConfigImage::finishBuild(const CommonSettings &settings, const QList<ObjectRow> &rows)
-{
-    storeConstant();
-    storeCommonText(CommonField::Baud, settings.baud.left(CommonField::Baud.width));
-    storeCommonNumber(CommonField::PeriodHB, settings.periodHB);
-    storeFormat(settings.format);
-    storeObjects(rows);
 }
 
 bool ConfigImage::build(const CommonSettings &s, const QList<ObjectRow> &rows)
 {
-    const auto serial = parseDecimal(s.serial);
-    const auto masterPort = parseDecimal(s.masterPort);
-    const auto ownPort = parseDecimal(s.ownPort);
-    const std::uint32_t masterIp = TextToIp(s.masterIp);
-    const std::uint32_t ownIp = TextToIp(s.ownIp);
-    const std::uint32_t gatewayIp = TextToIp(s.gatewayIp);
-    if (!serial || !masterPort || !ownPort || !masterIp || !ownIp || !gatewayIp || s.apn.isEmpty())
-        return false;
-    storeSelections(s.etherProt, s.dhcp);
-    storeCommonNumber(CommonField::Serial, std::uint32_t(*serial));
-    storeCommonNumber(CommonField::MasterPort, std::uint32_t(*masterPort));
-    storeCommonNumber(CommonField::OwnPort, std::uint32_t(*ownPort));
-    storeCommonNumber(CommonField::MasterIp, masterIp);
-    storeCommonNumber(CommonField::OwnIp, ownIp);
-    storeCommonNumber(CommonField::GatewayIp, gatewayIp);
-    storeCommonText(CommonField::Apn, s.apn);
-    finishBuild(s, rows);
+    std::array<std::uint8_t, kCommonSize> block;
+    std::memcpy(block.data(), common(), block.size());
+    for (const Field &field : kCommonFields) {
+        if (field.kind != FieldKind::Reserved && !encodeField(field, s, block.data() + field.offset))
+            return false;
+    }
+    std::memcpy(common(), block.data(), block.size());
+    storeObjects(rows);
     return true;
 }
 
 CommonSettings ConfigImage::decodeCommon() const
 {
-    const std::uint8_t *c = common();
     CommonSettings s;
-    s.etherProt = std::min<int>(c[CommonField::EtherProt.offset], kEtherProtItems - 1);
-    s.dhcp = std::min<int>(c[CommonField::Dhcp.offset], kDhcpItems - 1);
-    s.masterIp = readIpText(c + CommonField::MasterIp.offset);
-    s.ownIp = readIpText(c + CommonField::OwnIp.offset);
-    s.gatewayIp = readIpText(c + CommonField::GatewayIp.offset);
-    s.serial = QString::number(readUnsigned(c + CommonField::Serial.offset, CommonField::Serial.width));
-    s.masterPort = QString::number(readUnsigned(c + CommonField::MasterPort.offset, CommonField::MasterPort.width));
-    s.ownPort = QString::number(readUnsigned(c + CommonField::OwnPort.offset, CommonField::OwnPort.width));
-    s.apn = readText(c + CommonField::Apn.offset, CommonField::Apn.width);
-    s.baud = readText(c + CommonField::Baud.offset, CommonField::Baud.width);
-    s.periodHB = readUnsigned(c + CommonField::PeriodHB.offset, CommonField::PeriodHB.width);
-    s.format = std::min<int>(c[CommonField::Format.offset], kFormatItems - 1);
+    for (const Field &field : kCommonFields)
+        decodeField(field, common() + field.offset, s);
     return s;
 }
 
 ObjectRow ConfigImage::decodeRecord(const std::uint8_t *rec)
 {
     ObjectRow row;
-    row.P1 = readText(rec + RecordField::Phone1.offset, RecordField::Phone1.width);
-    row.P2 = readText(rec + RecordField::Phone2.offset, RecordField::Phone2.width);
-    row.Account = readText(rec + RecordField::Account.offset, RecordField::Account.width);
-    row.Obj = readText(rec + RecordField::Obj.offset, RecordField::Obj.width);
-    row.WaitTest = std::int32_t(readUnsigned(rec + RecordField::WaitTestSeconds.offset,
-                                             RecordField::WaitTestSeconds.width) / 60);
-    row.A_F = rec[RecordField::AF.offset];
-    row.Prot = rec[RecordField::Prot.offset];
-    row.TypeId = rec[RecordField::TypeId.offset];
-    row.Frmt = rec[RecordField::Frmt.offset];
+    for (const Field &field : kRecordFields)
+        decodeField(field, rec + field.offset, row);
     return row;
 }
 

@@ -18,6 +18,22 @@ namespace tarvil {
 // for an empty text, a sign, a blank, or more than 20 digits' worth.
 std::optional<std::uint64_t> parseDecimal(const QString &text);
 
+// The table's codecs. encodeField writes the field's bytes from the bound
+// value and is false when the value does not convert: a number that is no
+// decimal text or does not fit 32 bits, an address TextToIp refuses, an empty
+// required text. A field that a build leaves zero encodes as zero.
+bool encodeField(const Field &field, const CommonSettings &settings, std::uint8_t *bytes);
+bool encodeField(const Field &field, const ObjectRow &row, std::uint8_t *bytes);
+void decodeField(const Field &field, const std::uint8_t *bytes, CommonSettings &settings);
+void decodeField(const Field &field, const std::uint8_t *bytes, ObjectRow &row);
+// The bound value as the window shows it: the text of an edit, the chosen
+// item's text, a number in decimal. Empty for a field bound to nothing.
+QString fieldText(const Field &field, const CommonSettings &settings);
+QString fieldText(const Field &field, const ObjectRow &row);
+// The bound member from a text as the window's edit holds it: a text as it
+// is, a number in decimal (empty, or no number: 0).
+void setFieldText(const Field &field, ObjectRow &row, const QString &text);
+
 // The configuration image: 300 object records of 47 bytes, then the 102-byte
 // common block. One instance lives for the whole program and is shared by the
 // read, the write, the save and the load.
@@ -39,29 +55,23 @@ public:
     void clearRecords();
     void clearCommon();
 
-    // Field codecs over raw bytes; the file loader uses them for its anchors.
+    // The encodings over raw bytes, as the table's codecs use them.
     static QString readText(const std::uint8_t *bytes, int width);
     static void writeText(std::uint8_t *bytes, int width, const QString &text);
     static std::uint32_t readUnsigned(const std::uint8_t *bytes, int width);
     static void writeUnsigned(std::uint8_t *bytes, int width, std::uint32_t value);
     static QString readIpText(const std::uint8_t *bytes);
 
-    // Common-block build steps, in the order the write runs them. Numbers keep
-    // only the bits their field holds (a port of 70000 is stored as 4464).
-    void storeSelections(int etherProt, int dhcp);
-    void storeCommonNumber(const FieldDef &field, std::uint32_t value);
-    void storeCommonText(const FieldDef &field, const QString &text);
-    void storeConstant();
-    void storeFormat(int format);
+    // One common field from the settings, as the table encodes it; false,
+    // and nothing stored, when its value does not convert. The reserved
+    // bytes are never stored.
+    bool storeCommon(const Field &field, const CommonSettings &settings);
     // All 300 records zeroed, then row k fills record k (at most 300 rows).
     void storeObjects(const QList<ObjectRow> &rows);
 
-    // The remaining steps after the checked fields: constant, baud-rate text,
-    // test period, output format, all object records.
-    void finishBuild(const CommonSettings &settings, const QList<ObjectRow> &rows);
-
-    // A full build of an already valid window (used by tests and tools):
-    // false when a number or an address of `settings` does not convert.
+    // The whole build: every common field but the reserved bytes, then the
+    // object records. False, and nothing changed, when a value of `settings`
+    // does not convert (the write's checks refuse all of those first).
     bool build(const CommonSettings &settings, const QList<ObjectRow> &rows);
 
     // Decode: the window's fields (selections clamped to their last item) and

@@ -1,8 +1,23 @@
 #pragma once
 
-// The layout of the 14 202-byte configuration image, declared once. The build,
-// the decode after a read and the anchors of the file loader all read it from
-// here; no other file names a byte offset of the image.
+// The layout of the 14 202-byte configuration image, declared once: every
+// field with its offset, width, kind, key, the name a person reads and the
+// member of CommonSettings or ObjectRow it is bound to. The build, the decode
+// after a read, the anchors of the file loader, the dump, the diff and the
+// CSV all loop over these tables; no other file names a byte offset or a
+// width of the image.
+
+#include "model/CommonSettings.h"
+#include "model/ObjectRow.h"
+
+#include <QString>
+#include <QStringList>
+#include <QStringView>
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+#include <variant>
 
 namespace tarvil {
 
@@ -15,59 +30,196 @@ inline constexpr int kCommonSize = kImageSize - kCommonBase;   // 102
 
 enum class FieldKind {
     Text,     // code page 1251, zero-filled; a text as long as the field has no terminator
-    Byte,     // unsigned byte (an item index or the low byte of a number)
     Unsigned, // unsigned little-endian number of `width` bytes
     Ip,       // four octets in dotted order, first number at the lowest address
+    Item,     // the index of a choice (a radio group's item), one byte
     Constant, // written by every build, never decoded
-    Reserved, // never touched by a build, never decoded
-    Zero,     // always zero on build, never decoded
+    Reserved, // never written by a build (zero in records, kept in the common block), never decoded
 };
 
-struct FieldDef {
-    int offset; // within the object record, or within the common block
+// Where a bound value goes. A field without a binding is bound to nothing.
+using CommonBinding = std::variant<std::monostate, QString CommonSettings::*, int CommonSettings::*,
+                                   std::uint32_t CommonSettings::*>;
+using RecordBinding = std::variant<std::monostate, QString ObjectRow::*, std::int16_t ObjectRow::*,
+                                   std::int32_t ObjectRow::*>;
+
+struct Field {
+    std::string_view key;    // stable name: "serial", "phone1" (objects[k].phone1)
+    const char16_t *label;   // the name a person reads: the window's label where it has one
+    int offset;              // within the object record, or within the common block
     int width;
     FieldKind kind;
+    CommonBinding common{};  // common-block fields
+    RecordBinding record{};  // object-record fields
+    int scale = 1;           // image value = bound value x scale (seconds for minutes)
+    bool built = true;       // false: a build leaves the field zero, only a decode reads it
+    bool required = false;   // an empty text does not convert: the write refuses it
+    std::uint32_t constant = 0;
+    std::span<const char16_t *const> items{}; // the choices of an item index
+
+    QStringView name() const { return QStringView(label); }
+    // Image addresses: of the common field, or of the record field in record k.
+    constexpr int address() const { return kCommonBase + offset; }
+    constexpr int address(int record) const { return record * kRecordSize + offset; }
 };
 
-// One object record (47 bytes; record k at address k * 47).
+namespace detail {
+inline constexpr const char16_t *kEtherProtChoices[] = {u"UDP", u"TCP"};
+inline constexpr const char16_t *kDhcpChoices[] = {u"Выкл.", u"Вкл."};
+inline constexpr const char16_t *kFormatChoices[] = {u"АСПТИ \"КЕ-Тарвил\"", u"Sur-Gard Contact ID",
+                                                   u"Автономный режим"};
+} // namespace detail
+
+// One object record (47 bytes; record k at address k * 47), in address order.
+inline constexpr Field kRecordFields[] = {
+    {.key = "phone1", .label = u"Телефон 1", .offset = 0, .width = 13, .kind = FieldKind::Text,
+     .record = &ObjectRow::P1},
+    {.key = "phone2", .label = u"Телефон 2", .offset = 13, .width = 13, .kind = FieldKind::Text,
+     .record = &ObjectRow::P2},
+    {.key = "account", .label = u"Номер ППК", .offset = 26, .width = 4, .kind = FieldKind::Text,
+     .record = &ObjectRow::Account},
+    {.key = "object", .label = u"Номер объекта", .offset = 30, .width = 4, .kind = FieldKind::Text,
+     .record = &ObjectRow::Obj},
+    {.key = "typeId", .label = u"Код типа", .offset = 34, .width = 1, .kind = FieldKind::Unsigned,
+     .record = &ObjectRow::TypeId},
+    {.key = "protocol", .label = u"Протокол", .offset = 35, .width = 1, .kind = FieldKind::Unsigned,
+     .record = &ObjectRow::Prot},
+    // The table holds minutes, the record seconds.
+    {.key = "testPeriod", .label = u"Тест, мин.", .offset = 36, .width = 4, .kind = FieldKind::Unsigned,
+     .record = &ObjectRow::WaitTest, .scale = 60},
+    {.key = "reserved", .label = u"Резерв", .offset = 40, .width = 5, .kind = FieldKind::Reserved},
+    // The panel type's value and the object's format: a build leaves them
+    // zero, whatever the table holds.
+    {.key = "af", .label = u"A_F", .offset = 45, .width = 1, .kind = FieldKind::Unsigned,
+     .record = &ObjectRow::A_F, .built = false},
+    {.key = "format", .label = u"Формат объекта", .offset = 46, .width = 1, .kind = FieldKind::Unsigned,
+     .record = &ObjectRow::Frmt, .built = false},
+};
+
+// The common block (102 bytes at kCommonBase), in address order; offsets are
+// relative to it.
+inline constexpr Field kCommonFields[] = {
+    {.key = "etherProt", .label = u"Протокол", .offset = 0, .width = 1, .kind = FieldKind::Item,
+     .common = &CommonSettings::etherProt, .items = detail::kEtherProtChoices},
+    {.key = "dhcp", .label = u"DHCP", .offset = 1, .width = 1, .kind = FieldKind::Item,
+     .common = &CommonSettings::dhcp, .items = detail::kDhcpChoices},
+    {.key = "masterIp", .label = u"IP-адрес мастера", .offset = 2, .width = 4, .kind = FieldKind::Ip,
+     .common = &CommonSettings::masterIp},
+    {.key = "ownIp", .label = u"Локальный IP-адрес", .offset = 6, .width = 4, .kind = FieldKind::Ip,
+     .common = &CommonSettings::ownIp},
+    {.key = "gatewayIp", .label = u"IP- адрес шлюза", .offset = 10, .width = 4, .kind = FieldKind::Ip,
+     .common = &CommonSettings::gatewayIp},
+    {.key = "serial", .label = u"Заводской номер", .offset = 14, .width = 4, .kind = FieldKind::Unsigned,
+     .common = &CommonSettings::serial},
+    // Only the low 16 bits of a port are stored: 70000 is stored as 4464.
+    {.key = "masterPort", .label = u"IP-порт мастера", .offset = 18, .width = 2, .kind = FieldKind::Unsigned,
+     .common = &CommonSettings::masterPort},
+    {.key = "ownPort", .label = u"Локальный IP- порт", .offset = 20, .width = 2, .kind = FieldKind::Unsigned,
+     .common = &CommonSettings::ownPort},
+    {.key = "apn", .label = u"APN", .offset = 22, .width = 64, .kind = FieldKind::Text,
+     .common = &CommonSettings::apn, .required = true},
+    {.key = "constant", .label = u"Постоянное значение", .offset = 86, .width = 2, .kind = FieldKind::Constant,
+     .constant = 9999},
+    {.key = "baud", .label = u"Скорость передачи", .offset = 88, .width = 6, .kind = FieldKind::Text,
+     .common = &CommonSettings::baud},
+    // Kept as the in-memory image holds them: zero, or what the last read brought.
+    {.key = "reserved", .label = u"Резерв", .offset = 94, .width = 3, .kind = FieldKind::Reserved},
+    {.key = "usbTestPeriod", .label = u"Период теста, с", .offset = 97, .width = 4, .kind = FieldKind::Unsigned,
+     .common = &CommonSettings::periodHB},
+    {.key = "format", .label = u"Формат выдачи в ПЭВМ", .offset = 101, .width = 1, .kind = FieldKind::Item,
+     .common = &CommonSettings::format, .items = detail::kFormatChoices},
+};
+
+namespace detail {
+consteval const Field &find(std::span<const Field> fields, std::string_view key)
+{
+    for (const Field &f : fields)
+        if (f.key == key)
+            return f;
+    throw "no field of that key"; // a compile-time error
+}
+
+// Each table covers its region exactly, in address order, without gaps;
+// every field has a name and a key of its own.
+consteval bool tiles(std::span<const Field> fields, int size)
+{
+    int next = 0;
+    for (const Field &f : fields) {
+        if (f.key.empty() || !f.label || !*f.label)
+            return false;
+        for (const Field &other : fields) {
+            if (&other != &f && other.key == f.key)
+                return false;
+        }
+        if (f.offset != next || f.width <= 0)
+            return false;
+        if (f.kind == FieldKind::Item && (f.width != 1 || f.items.empty()))
+            return false;
+        if (f.kind == FieldKind::Ip && f.width != 4)
+            return false;
+        if ((f.kind == FieldKind::Unsigned || f.kind == FieldKind::Constant) && f.width > 4)
+            return false;
+        next += f.width;
+    }
+    return next == size;
+}
+} // namespace detail
+
+static_assert(detail::tiles(kRecordFields, kRecordSize));
+static_assert(detail::tiles(kCommonFields, kCommonSize));
+static_assert(kCommonSize == 102 && kImageSize == 14202);
+
+consteval const Field &recordField(std::string_view key) { return detail::find(kRecordFields, key); }
+consteval const Field &commonField(std::string_view key) { return detail::find(kCommonFields, key); }
+
+// The fields by their names in code.
 namespace RecordField {
-inline constexpr FieldDef Phone1{0, 13, FieldKind::Text};
-inline constexpr FieldDef Phone2{13, 13, FieldKind::Text};
-inline constexpr FieldDef Account{26, 4, FieldKind::Text};
-inline constexpr FieldDef Obj{30, 4, FieldKind::Text};
-inline constexpr FieldDef TypeId{34, 1, FieldKind::Byte};
-inline constexpr FieldDef Prot{35, 1, FieldKind::Byte};
-inline constexpr FieldDef WaitTestSeconds{36, 4, FieldKind::Unsigned};
-inline constexpr FieldDef Reserved{40, 5, FieldKind::Zero};
-inline constexpr FieldDef AF{45, 1, FieldKind::Zero};   // build leaves it zero; decode reads it as a byte
-inline constexpr FieldDef Frmt{46, 1, FieldKind::Zero}; // likewise
+inline constexpr const Field &Phone1 = recordField("phone1");
+inline constexpr const Field &Phone2 = recordField("phone2");
+inline constexpr const Field &Account = recordField("account");
+inline constexpr const Field &Obj = recordField("object");
+inline constexpr const Field &TypeId = recordField("typeId");
+inline constexpr const Field &Prot = recordField("protocol");
+inline constexpr const Field &WaitTestSeconds = recordField("testPeriod");
+inline constexpr const Field &Reserved = recordField("reserved");
+inline constexpr const Field &AF = recordField("af");
+inline constexpr const Field &Frmt = recordField("format");
 } // namespace RecordField
 
-// The common block (102 bytes at kCommonBase); offsets are relative to it.
 namespace CommonField {
-inline constexpr FieldDef EtherProt{0, 1, FieldKind::Byte};
-inline constexpr FieldDef Dhcp{1, 1, FieldKind::Byte};
-inline constexpr FieldDef MasterIp{2, 4, FieldKind::Ip};
-inline constexpr FieldDef OwnIp{6, 4, FieldKind::Ip};
-inline constexpr FieldDef GatewayIp{10, 4, FieldKind::Ip};
-inline constexpr FieldDef Serial{14, 4, FieldKind::Unsigned};
-inline constexpr FieldDef MasterPort{18, 2, FieldKind::Unsigned};
-inline constexpr FieldDef OwnPort{20, 2, FieldKind::Unsigned};
-inline constexpr FieldDef Apn{22, 64, FieldKind::Text};
-inline constexpr FieldDef Constant9999{86, 2, FieldKind::Constant};
-inline constexpr FieldDef Baud{88, 6, FieldKind::Text};
-inline constexpr FieldDef Reserved{94, 3, FieldKind::Reserved};
-inline constexpr FieldDef PeriodHB{97, 4, FieldKind::Unsigned};
-inline constexpr FieldDef Format{101, 1, FieldKind::Byte};
+inline constexpr const Field &EtherProt = commonField("etherProt");
+inline constexpr const Field &Dhcp = commonField("dhcp");
+inline constexpr const Field &MasterIp = commonField("masterIp");
+inline constexpr const Field &OwnIp = commonField("ownIp");
+inline constexpr const Field &GatewayIp = commonField("gatewayIp");
+inline constexpr const Field &Serial = commonField("serial");
+inline constexpr const Field &MasterPort = commonField("masterPort");
+inline constexpr const Field &OwnPort = commonField("ownPort");
+inline constexpr const Field &Apn = commonField("apn");
+inline constexpr const Field &Constant9999 = commonField("constant");
+inline constexpr const Field &Baud = commonField("baud");
+inline constexpr const Field &Reserved = commonField("reserved");
+inline constexpr const Field &PeriodHB = commonField("usbTestPeriod");
+inline constexpr const Field &Format = commonField("format");
 } // namespace CommonField
 
-inline constexpr int kConstant9999 = 9999;
+inline constexpr int kConstant9999 = int(CommonField::Constant9999.constant);
+inline constexpr int kEtherProtItems = int(CommonField::EtherProt.items.size());
+inline constexpr int kDhcpItems = int(CommonField::Dhcp.items.size());
+inline constexpr int kFormatItems = int(CommonField::Format.items.size());
 
-constexpr int recordAddress(int record, const FieldDef &field) { return record * kRecordSize + field.offset; }
-constexpr int commonAddress(const FieldDef &field) { return kCommonBase + field.offset; }
+// The widths of the object row's texts, as the record holds them.
+inline constexpr int kObjWidth = RecordField::Obj.width;
+inline constexpr int kAccountWidth = RecordField::Account.width;
+inline constexpr int kPhoneWidth = RecordField::Phone1.width;
 
-static_assert(RecordField::Frmt.offset + RecordField::Frmt.width == kRecordSize);
-static_assert(CommonField::Format.offset + CommonField::Format.width == kCommonSize);
-static_assert(kCommonSize == 102 && kImageSize == 14202);
+constexpr int recordAddress(int record, const Field &field) { return field.address(record); }
+constexpr int commonAddress(const Field &field) { return field.address(); }
+
+inline QString fieldName(const Field &field) { return field.name().toString(); }
+// The text of choice `index` of an item field; the last choice for an index
+// beyond it, as the window's radio groups select it.
+QString itemName(const Field &field, int index);
+QStringList itemNames(const Field &field);
 
 } // namespace tarvil

@@ -5,11 +5,9 @@
 
 namespace tarvil {
 
-// Widths of the row's text fields (characters; code page 1251, one byte each).
-inline constexpr int kObjWidth = 4;
-inline constexpr int kAccountWidth = 4;
+// The panel-type name's width, as the catalogue holds it (characters). The
+// widths of the texts the record holds are the image layout's.
 inline constexpr int kPanelNameWidth = 20;
-inline constexpr int kPhoneWidth = 13;
 
 // One row of the object table: one alarm control panel.
 struct ObjectRow {

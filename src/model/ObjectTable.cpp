@@ -3,6 +3,7 @@
 #include <QLocale>
 
 #include <algorithm>
+#include <numeric>
 
 namespace tarvil {
 
@@ -49,10 +50,54 @@ std::optional<std::int32_t> parseWaitTest(const QString &text)
     return minutes;
 }
 
-ObjectTable::ObjectTable(PanelTypeCatalogue &catalogue, ObjectTableUi &ui, QObject *parent)
-    : QObject(parent), catalogue_(catalogue), ui_(ui), collator_(QLocale())
+QCollator objectNumberCollator()
 {
-    collator_.setCaseSensitivity(Qt::CaseInsensitive);
+    QCollator collator{QLocale()};
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    return collator;
+}
+
+int compareObjectNumbers(const QCollator &collator, const QString &a, const QString &b)
+{
+    return collator.compare(a.toCaseFolded(), b.toCaseFolded());
+}
+
+namespace {
+
+QString typeName(const PanelTypeCatalogue &catalogue, int typeId)
+{
+    return catalogue.FindPanelTypeName(typeId).left(kPanelNameWidth);
+}
+
+} // namespace
+
+QList<qsizetype> tableOrder(const QList<ObjectRow> &rows)
+{
+    QList<qsizetype> order(rows.size());
+    std::iota(order.begin(), order.end(), qsizetype(0));
+    const QCollator collator = objectNumberCollator();
+    std::stable_sort(order.begin(), order.end(), [&](qsizetype a, qsizetype b) {
+        return compareObjectNumbers(collator, rows.at(a).Obj, rows.at(b).Obj) < 0;
+    });
+    return order;
+}
+
+QList<ObjectRow> asTableRows(QList<ObjectRow> rows, const PanelTypeCatalogue &catalogue)
+{
+    if (rows.size() > kMaxObjects)
+        rows.resize(kMaxObjects);
+    QList<ObjectRow> sorted;
+    sorted.reserve(rows.size());
+    for (qsizetype i : tableOrder(rows)) {
+        sorted.append(rows.at(i));
+        sorted.last().N_PPK = typeName(catalogue, sorted.last().TypeId);
+    }
+    return sorted;
+}
+
+ObjectTable::ObjectTable(PanelTypeCatalogue &catalogue, ObjectTableUi &ui, QObject *parent)
+    : QObject(parent), catalogue_(catalogue), ui_(ui), collator_(objectNumberCollator())
+{
 }
 
 UserMessage ObjectTable::deleteQuestion()
@@ -60,6 +105,10 @@ UserMessage ObjectTable::deleteQuestion()
     return UserMessage{QStringLiteral("Delete record?"), QStringLiteral("Confirm"), MsgIcon::Question,
                        MsgButtons::OkCancel, false};
 }
+
+QString ObjectTable::noObjectNumberText() { return QStringLiteral("Не опрелен номер объекта!"); }
+QString ObjectTable::noAccountText() { return QStringLiteral("Не опрелен номер ППК!"); }
+QString ObjectTable::badWaitTestText() { return QStringLiteral("Недопустимое значение поля \"Тест, мин.\""); }
 
 UserMessage ObjectTable::limitMessage()
 {
@@ -145,7 +194,7 @@ void ObjectTable::typeField(ObjectField field, const QString &text)
 
 bool ObjectTable::lessThan(const Entry &a, const Entry &b) const
 {
-    const int order = collator_.compare(a.row.Obj.toCaseFolded(), b.row.Obj.toCaseFolded());
+    const int order = compareObjectNumbers(collator_, a.row.Obj, b.row.Obj);
     if (order != 0)
         return order < 0;
     return a.serial < b.serial;
@@ -453,12 +502,12 @@ void ObjectTable::refuse(const QString &text, ObjectField focus)
 ObjectTable::PostResult ObjectTable::PPKTbl12BeforePost()
 {
     if (pending_.Obj.size() < kObjWidth) {
-        refuse(QStringLiteral("Не опрелен номер объекта!"), ObjectField::Obj);
+        refuse(noObjectNumberText(), ObjectField::Obj);
         cancel();
         return PostResult::Discarded;
     }
     if (pending_.Account.size() < kAccountWidth) {
-        refuse(QStringLiteral("Не опрелен номер ППК!"), ObjectField::Account);
+        refuse(noAccountText(), ObjectField::Account);
         cancel();
         return PostResult::Discarded;
     }
@@ -466,7 +515,7 @@ ObjectTable::PostResult ObjectTable::PPKTbl12BeforePost()
     // the values stay pending so that the user can correct them.
     const std::optional<std::int32_t> minutes = parseWaitTest(pendingWaitTest_);
     if (!minutes) {
-        refuse(QStringLiteral("Недопустимое значение поля \"Тест, мин.\""), ObjectField::WaitTest);
+        refuse(badWaitTestText(), ObjectField::WaitTest);
         return PostResult::Kept;
     }
     pending_.WaitTest = *minutes;
@@ -522,17 +571,19 @@ void ObjectTable::ShowObjectCount()
 
 void ObjectTable::RebuildObjectTable(const ConfigImage &image)
 {
+    replaceRows(image.decodeObjects());
+}
+
+void ObjectTable::replaceRows(const QList<ObjectRow> &rows)
+{
     Batch batch(*this);
     checksSuspended_ = true;
     discardPending();
     entries_.clear();
     current_ = -1;
-    for (int k = 0; k < kMaxObjects; ++k) {
-        const std::uint8_t *record = image.record(k);
-        if (ConfigImage::isEmptySlot(record))
-            continue;
-        ObjectRow row = ConfigImage::decodeRecord(record);
-        row.N_PPK = catalogue_.FindPanelTypeName(row.TypeId).left(kPanelNameWidth);
+    for (qsizetype k = 0; k < std::min<qsizetype>(rows.size(), kMaxObjects); ++k) {
+        ObjectRow row = rows.at(k);
+        row.N_PPK = typeName(catalogue_, row.TypeId);
         // Each row is stored and sorted in as it comes; the last one stays current.
         current_ = insertSorted(Entry{std::move(row), nextSerial_++});
     }

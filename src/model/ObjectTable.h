@@ -40,6 +40,19 @@ public:
 std::optional<std::int32_t> parseWaitTest(const QString &text);
 inline constexpr std::int32_t kMaxWaitTestMinutes = 71582788; // 4294967295 / 60
 
+// The table's order of object numbers: text compared in the user's locale,
+// ignoring letter case (for four hexadecimal digits, numeric order); an empty
+// number sorts first.
+QCollator objectNumberCollator();
+int compareObjectNumbers(const QCollator &collator, const QString &a, const QString &b);
+
+// The rows as the table holds them once rebuilt from them: each type named
+// through the catalogue, sorted by object number, rows with equal numbers in
+// the order given. At most MaxObjects rows are kept.
+QList<ObjectRow> asTableRows(QList<ObjectRow> rows, const PanelTypeCatalogue &catalogue);
+// The positions of `rows` in the table's order (the sort of asTableRows).
+QList<qsizetype> tableOrder(const QList<ObjectRow> &rows);
+
 // The object table PPKTbl: the stored rows in ascending order of Obj, a
 // current row, and the modes browse / insert / edit with pending values.
 class ObjectTable : public QObject {
@@ -101,6 +114,9 @@ public:
     bool navigatorEnabled(NavButton button) const;
 
     void RebuildObjectTable(const ConfigImage &image);
+    // Empties the table and fills it with these rows as a rebuild does:
+    // no checks, types named through the catalogue, sorted by object number.
+    void replaceRows(const QList<ObjectRow> &rows);
     void ShowObjectCount();
 
     // The table's handlers.
@@ -112,6 +128,10 @@ public:
 
     static UserMessage deleteQuestion();
     static UserMessage limitMessage();
+    // The texts of the store's refusals.
+    static QString noObjectNumberText();
+    static QString noAccountText();
+    static QString badWaitTestText();
 
 signals:
     // Rows were added, removed or reordered, or a pending insertion opened or closed.

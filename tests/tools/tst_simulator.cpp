@@ -1417,6 +1417,10 @@ private slots:
         p = parse(QStringLiteral("--usb --lan=127.0.0.9"));
         QVERIFY(p.options && p.options->usb);
         QCOMPARE(p.options->lanAddress, QHostAddress(QStringLiteral("127.0.0.9")));
+        p = parse(QStringLiteral("--lan --delay=5 -h"));
+        QVERIFY(p.options && p.options->lan && p.options->help);
+        QCOMPARE(p.options->lanAddress, kSimAddress);
+        QCOMPARE(p.options->lanFaults.delay, 5ms);
 
         p = parse(QStringLiteral("--silent --drop-first 2 --drop-every=3 --delay 40 --drop-reply-to block:5,packet:7x2"));
         QVERIFY(p.options);
@@ -1499,6 +1503,8 @@ private slots:
         QTest::newRow("read block 60") << "--read-twice 60";
         QTest::newRow("unknown option") << "--reboot";
         QTest::newRow("stray word") << "lan";
+        QTest::newRow("stray word after a flag") << "--usb lan";
+        QTest::newRow("single-dash word") << "-quiet2";
         QTest::newRow("value on a flag") << "--usb=1";
         QTest::newRow("bad selector") << "--drop-reply-to result:3";
         QTest::newRow("bad other address") << "--reply-from localhost";

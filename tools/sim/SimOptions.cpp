@@ -1,5 +1,8 @@
 #include "SimOptions.h"
 
+#include <QCommandLineParser>
+#include <QHash>
+
 #include <functional>
 #include <limits>
 
@@ -43,7 +46,7 @@ QString badValue(const char *name, const QString &value, const char *expected)
     return QStringLiteral("--%1: \"%2\" is not %3").arg(QLatin1String(name), value, QLatin1String(expected));
 }
 
-Apply countInto(const char *name, std::function<void(SimOptions &, int)> set, int max = std::numeric_limits<int>::max())
+Apply countInto(const char *name, const std::function<void(SimOptions &, int)> &set, int max = std::numeric_limits<int>::max())
 {
     return [name, set, max](SimOptions &o, const QString &v) -> QString {
         const auto n = count(v, max);
@@ -58,7 +61,7 @@ Apply countInto(const char *name, std::function<void(SimOptions &, int)> set, in
 bool isUsbSelector(ReplySelector::Kind k) { return k == ReplySelector::Poll || k == ReplySelector::Packet; }
 
 // A comma-separated list of selectors of one link into `into`.
-Apply selectorsInto(const char *name, bool usb, std::function<QList<ReplySelector> &(SimOptions &)> into)
+Apply selectorsInto(const char *name, bool usb, const std::function<QList<ReplySelector> &(SimOptions &)> &into)
 {
     return [name, usb, into](SimOptions &o, const QString &v) -> QString {
         const QStringList items = v.split(QLatin1Char(','), Qt::SkipEmptyParts);
@@ -320,50 +323,49 @@ const QList<OptionDef> &options()
 
 ParsedOptions parseSimOptions(const QStringList &arguments)
 {
+    // QCommandLineParser has no options with an optional value: "--lan" alone
+    // and "--lan ADDR" are both given to it as "--lan=VALUE".
+    QStringList args{QStringLiteral("tarvil-sim")};
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString &arg = arguments.at(i);
+        if (arg == QLatin1String("--lan")) {
+            const bool valued = i + 1 < arguments.size() && !arguments.at(i + 1).startsWith(QLatin1Char('-'));
+            args << QStringLiteral("--lan=") + (valued ? arguments.at(++i) : QString());
+        } else {
+            args << arg;
+        }
+    }
+
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    QHash<QString, const OptionDef *> byName;
+    for (const OptionDef &d : options()) {
+        QStringList names{QLatin1String(d.name)};
+        if (QLatin1String(d.name) == QLatin1String("help"))
+            names.prepend(QStringLiteral("h"));
+        const QString valueName = d.value == Value::None ? QString() : QLatin1String(d.placeholder);
+        parser.addOption(QCommandLineOption(names, QString::fromUtf8(d.help), valueName));
+        for (const QString &n : names)
+            byName.insert(n, &d);
+    }
+    if (!parser.parse(args))
+        return {std::nullopt, parser.errorText()};
+    if (!parser.positionalArguments().isEmpty())
+        return {std::nullopt, QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first())};
+
+    // In the order given: a later option may refine an earlier one.
     SimOptions o;
     bool lanAsked = false;
     bool usbAsked = false;
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
-        QString arg = arguments.at(i);
-        if (arg == QLatin1String("-h"))
-            arg = QStringLiteral("--help");
-        if (!arg.startsWith(QLatin1String("--")))
-            return {std::nullopt, QStringLiteral("unexpected argument \"%1\"").arg(arg)};
-        QString name = arg.mid(2);
-        std::optional<QString> inlineValue;
-        if (const qsizetype eq = name.indexOf(QLatin1Char('=')); eq >= 0) {
-            inlineValue = name.mid(eq + 1);
-            name = name.left(eq);
-        }
-        const OptionDef *def = nullptr;
-        for (const OptionDef &d : options()) {
-            if (name == QLatin1String(d.name))
-                def = &d;
-        }
-        if (!def)
-            return {std::nullopt, QStringLiteral("unknown option \"--%1\"").arg(name)};
+    QHash<QString, int> taken;
+    for (const QString &found : parser.optionNames()) {
+        const OptionDef *def = byName.value(found);
+        const QString name = QLatin1String(def->name);
         QString value;
-        switch (def->value) {
-        case Value::None:
-            if (inlineValue)
-                return {std::nullopt, QStringLiteral("--%1 takes no value").arg(name)};
-            break;
-        case Value::Required:
-            if (inlineValue)
-                value = *inlineValue;
-            else if (i + 1 < arguments.size())
-                value = arguments.at(++i);
-            else
+        if (def->value != Value::None) {
+            value = parser.values(found).value(taken[found]++);
+            if (value.isEmpty() && def->value == Value::Required)
                 return {std::nullopt, QStringLiteral("--%1 needs a value (%2)").arg(name, QLatin1String(def->placeholder))};
-            if (value.isEmpty())
-                return {std::nullopt, QStringLiteral("--%1 needs a value (%2)").arg(name, QLatin1String(def->placeholder))};
-            break;
-        case Value::Optional:
-            if (inlineValue)
-                value = *inlineValue;
-            else if (i + 1 < arguments.size() && !arguments.at(i + 1).startsWith(QLatin1Char('-')))
-                value = arguments.at(++i);
-            break;
         }
         if (const QString error = def->apply(o, value); !error.isEmpty())
             return {std::nullopt, error};
@@ -408,7 +410,7 @@ QString simHelpText()
         // Wrap the description at word boundaries under its column.
         const QStringList words = QString::fromUtf8(d.help).split(QLatin1Char(' '));
         QString line = head.size() < column - 1 ? head.leftJustified(column, QLatin1Char(' ')) : head + QLatin1Char('\n') + QString(column, QLatin1Char(' '));
-        int lineLength = line.size() - int(line.lastIndexOf(QLatin1Char('\n')) + 1);
+        int lineLength = int(line.size() - line.lastIndexOf(QLatin1Char('\n')) - 1);
         bool first = true;
         for (const QString &word : words) {
             if (!first && lineLength + 1 + word.size() > width) {

@@ -1,0 +1,164 @@
+// The commands of tarvil-cli. A new command is a function here and an entry
+// in kCommands.
+#include "cli/Cli.h"
+
+#include "files/ConfigReport.h"
+#include "files/Configuration.h"
+#include "files/ObjectCsv.h"
+#include "link/WriteTransaction.h"
+#include "model/ObjectTable.h"
+
+#include <QJsonArray>
+#include <QSaveFile>
+#include <QSet>
+
+namespace tarvil::cli {
+
+namespace {
+
+// A configuration file, or a raw image where `rawImages`; nothing, with its
+// message printed, when it is refused.
+std::optional<Configuration> open(Context &c, const QString &path, bool rawImages)
+{
+    const PanelTypeCatalogue *catalogue = c.catalogue();
+    if (!catalogue)
+        return std::nullopt;
+    OpenResult r = rawImages ? openConfiguration(path, *catalogue) : openConfigFile(path, *catalogue);
+    if (r.status != LoadStatus::Ok) {
+        c.refuse(path, r.reason.isEmpty() ? r.message.text : r.message.text + QStringLiteral(" (") + r.reason
+                                                                 + QLatin1Char(')'));
+        return std::nullopt;
+    }
+    return std::move(r.config);
+}
+
+bool save(Context &c, const QString &path, const QByteArray &bytes)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        c.refuse(path, QStringLiteral("не удалось записать файл: %1").arg(file.errorString()));
+        return false;
+    }
+    return true;
+}
+
+int dump(Context &c)
+{
+    const QString path = c.args.at(0);
+    const auto config = open(c, path, false);
+    if (!config)
+        return Refused;
+    if (c.json) {
+        QJsonObject document = dumpJson(*config);
+        document.insert(QStringLiteral("file"), path);
+        c.writeJson(document);
+    } else {
+        c.out() << dumpText(*config) << Qt::flush;
+    }
+    return Done;
+}
+
+int diff(Context &c)
+{
+    const auto a = open(c, c.args.at(0), true);
+    if (!a)
+        return Refused;
+    const auto b = open(c, c.args.at(1), true);
+    if (!b)
+        return Refused;
+    const ConfigDiff d = diffConfigurations(*a, *b);
+    if (c.json) {
+        QJsonObject document = diffJson(d);
+        document.insert(QStringLiteral("a"), c.args.at(0));
+        document.insert(QStringLiteral("b"), c.args.at(1));
+        c.writeJson(document);
+    } else {
+        c.out() << diffText(d) << Qt::flush;
+    }
+    return d.same() ? Done : Differences;
+}
+
+int exportCsv(Context &c)
+{
+    if (c.json && c.output.isEmpty())
+        return c.refuse(QString(), QStringLiteral("CSV идет на стандартный вывод; --json нужен вместе с -o"));
+    const QString path = c.args.at(0);
+    const auto config = open(c, path, false);
+    if (!config)
+        return Refused;
+    const QByteArray csv = objectsToCsv(config->rows);
+    if (c.output.isEmpty()) {
+        c.writeBytes(csv);
+        return Done;
+    }
+    if (!save(c, c.output, csv))
+        return Refused;
+    if (c.json)
+        c.writeJson({{QStringLiteral("file"), c.output}, {QStringLiteral("objects"), int(config->rows.size())}});
+    else
+        c.out() << QStringLiteral("Объектов: %1, записаны в %2\n").arg(config->rows.size()).arg(c.output) << Qt::flush;
+    return Done;
+}
+
+int importCsv(Context &c)
+{
+    const QString csvPath = c.args.at(0);
+    const CsvObjects csv = readObjectsCsv(csvPath);
+    if (!csv.ok()) {
+        QSet<int> lines;
+        for (const CsvProblem &p : csv.problems) {
+            c.err() << "tarvil-cli: " << csvPath << ": " << p.text() << '\n';
+            lines.insert(p.line);
+        }
+        c.err() << "tarvil-cli: " << csvPath << ": "
+                << QStringLiteral("строк с ошибками: %1; ничего не записано").arg(lines.size()) << '\n'
+                << Qt::flush;
+        if (c.json) {
+            QJsonArray problems;
+            for (const CsvProblem &p : csv.problems)
+                problems.append(QJsonObject{{QStringLiteral("line"), p.line},
+                                            {QStringLiteral("column"), p.column},
+                                            {QStringLiteral("reason"), p.reason}});
+            c.writeJson({{QStringLiteral("file"), QJsonValue()}, {QStringLiteral("problems"), problems}});
+        }
+        return Refused;
+    }
+    const auto config = open(c, c.into, false);
+    if (!config)
+        return Refused;
+    // The rows as the table would sort them, the common settings as a fresh
+    // window loads them from the file, built as its "Сохранить" builds them.
+    const BuiltConfig built = buildConfiguration(config->settings, asTableRows(csv.rows, *c.catalogue()));
+    if (built.refused)
+        return c.refuse(c.into, built.refused->text);
+    const QString target = c.output.isEmpty() ? c.into : c.output;
+    QString error;
+    if (!saveConfigFile(target, built.packets, &error))
+        return c.refuse(target, QStringLiteral("не удалось записать файл: %1").arg(error));
+    if (c.json)
+        c.writeJson({{QStringLiteral("file"), target}, {QStringLiteral("objects"), int(csv.rows.size())}});
+    else
+        c.out() << QStringLiteral("Объектов: %1, записаны в %2\n").arg(csv.rows.size()).arg(target) << Qt::flush;
+    return Done;
+}
+
+const Command kCommands[] = {
+    {"dump", "ФАЙЛ", "что покажет окно после загрузки файла: общие настройки и таблица объектов",
+     "tarvil-cli dump 12345.tvc", Json | Catalogue, 0, 1, 1, dump},
+    {"diff", "A B",
+     "различия двух конфигураций (файлов .tvc или образов по 14 202 байта): поля, объекты, байты резерва; "
+     "код 1, если они есть",
+     "tarvil-cli diff 12345-до.tvc 12345-после.tvc", Json | Catalogue, 0, 2, 2, diff},
+    {"export-csv", "ФАЙЛ", "объекты файла в CSV (UTF-8, разделитель \";\") для электронной таблицы",
+     "tarvil-cli export-csv 12345.tvc -o объекты.csv", Json | Output | Catalogue, 0, 1, 1, exportCsv},
+    {"import-csv", "CSV", "файл конфигурации с общими настройками файла --into и объектами из CSV; без -o файл "
+     "--into заменяется; при ошибке в любой строке ничего не записывается",
+     "tarvil-cli import-csv объекты.csv --into 12345.tvc -o 12345-новый.tvc", Json | Output | Into | Catalogue, Into,
+     1, 1, importCsv},
+};
+
+} // namespace
+
+std::span<const Command> commands() { return kCommands; }
+
+} // namespace tarvil::cli

@@ -1,0 +1,29 @@
+// tarvil-cli: configuration files without the window. See --help and README.md.
+#include "cli/Cli.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QTextStream>
+
+#include <cstdio>
+
+#ifdef Q_OS_WIN
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+#ifdef Q_OS_WIN
+    // CSV goes out with its own CR LF line ends.
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
+    QFile out;
+    if (!out.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return tarvil::cli::Refused;
+    QTextStream err(stderr);
+    const int status = tarvil::cli::run(QCoreApplication::arguments(), out, err);
+    err.flush();
+    return status;
+}
