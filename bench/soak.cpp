@@ -12,7 +12,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QTemporaryDir>
 #include <QCommandLineParser>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -20,6 +19,7 @@
 #include <QLineEdit>
 #include <QMap>
 #include <QRandomGenerator>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 

@@ -8,15 +8,15 @@
 #include "files/ConfigFile.h"
 #include "files/DataPaths.h"
 #include "files/Journal.h"
-#include "model/ObjectTable.h"
 #include "link/Links.h"
 #include "link/PumpWait.h"
 #include "link/Texts.h"
+#include "model/ObjectTable.h"
 
 #include <QAction>
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFrame>
 #include <QGridLayout>
 #include <QGuiApplication>
@@ -503,16 +503,17 @@ void TA_Form::ItemSaveClick()
         boxes_->message(texts::saveNeedsSerial());
         return;
     }
-    const auto path = boxes_->saveFileName(
-        {QStringLiteral("Сохранить конфигурацию"), serial, kFileFilter, kFileSuffix});
+    const auto path =
+        boxes_->saveFileName({QStringLiteral("Сохранить конфигурацию"), serial, kFileFilter, kFileSuffix});
     if (!path || path->isEmpty())
         return;
     // The file is written only once the checks have passed and the packets
     // are built; a refused check leaves any file of that name as it was.
     SaveTarget target{[this, file = *path, serial](const PacketList &packets) {
         // The build has just filled the image the packets come from.
-        WriteOutcome outcome{WriteOutcome::Target::File, file, serial, WriteOutcome::Result::Done, {},
-                             QByteArray(reinterpret_cast<const char *>(image_.data()), kImageSize)};
+        WriteOutcome outcome{
+            WriteOutcome::Target::File, file, serial,
+            WriteOutcome::Result::Done, {},   QByteArray(reinterpret_cast<const char *>(image_.data()), kImageSize)};
         QString reason;
         if (!saveConfigFile(file, packets, &reason)) {
             const UserMessage box = texts::saveFailed(file, reason);
@@ -528,8 +529,8 @@ void TA_Form::ItemSaveClick()
 void TA_Form::ItemLoadClick()
 {
     clearObjectCount();
-    const auto path = boxes_->openFileName({QStringLiteral("Загрузить конфигурацию"), QString(), kFileFilter,
-                                              kFileSuffix});
+    const auto path =
+        boxes_->openFileName({QStringLiteral("Загрузить конфигурацию"), QString(), kFileFilter, kFileSuffix});
     if (!path || path->isEmpty())
         return;
     const LoadResult result = loadConfigFile(*path);

@@ -39,7 +39,8 @@ public:
     }
 
 private:
-    template <typename Show> auto tracked(Show show) -> decltype(show())
+    template <typename Show>
+    auto tracked(Show show) -> decltype(show())
     {
         ++open_;
         auto answer = show();

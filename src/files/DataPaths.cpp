@@ -12,18 +12,18 @@ namespace tarvil {
 
 QString installedCataloguePath(const QString &programDir)
 {
-    return QDir::cleanPath(programDir + QLatin1Char('/') + QStringLiteral(TARVIL_DATA_FROM_BIN) +
-                           QStringLiteral("/tarvil-config/") + QString::fromLatin1(kCatalogueFileName));
+    return QDir::cleanPath(programDir + QLatin1Char('/') + QStringLiteral(TARVIL_DATA_FROM_BIN)
+                           + QStringLiteral("/tarvil-config/") + QString::fromLatin1(kCatalogueFileName));
 }
 
 QString catalogueToLoad(const QString &programDir)
 {
-    const QString working = QString::fromLatin1(kCatalogueFileName);
+    QString working = QString::fromLatin1(kCatalogueFileName);
     // Anything of that name, even a folder, keeps the working folder's rules.
     if (QFileInfo(working).exists() || QFileInfo(working).isSymLink())
         return working;
     if (!programDir.isEmpty()) {
-        const QString installed = installedCataloguePath(programDir);
+        QString installed = installedCataloguePath(programDir);
         if (QFileInfo(installed).isFile())
             return installed;
     }

@@ -30,8 +30,7 @@ const QString kCopyTime = QStringLiteral("yyyyMMdd'T'HHmmss'Z'");
 // The journal's own copies; any other file in the folder is left alone.
 const QRegularExpression &copyPattern()
 {
-    static const QRegularExpression pattern(
-        QStringLiteral(R"(^[0-9A-Za-z_]+-(\d{8}T\d{6}Z)(?:-(\d+))?\.tvc$)"));
+    static const QRegularExpression pattern(QStringLiteral(R"(^[0-9A-Za-z_]+-(\d{8}T\d{6}Z)(?:-(\d+))?\.tvc$)"));
     return pattern;
 }
 
@@ -83,7 +82,7 @@ QJsonObject JournalEntry::toJson() const
 
 QByteArray JournalEntry::toJsonLine() const
 {
-    static const char *const kOrder[] = {"time", "program", "link", "target", "serial",
+    static const char *const kOrder[] = {"time",   "program", "link",   "target", "serial",
                                          "result", "message", "sha256", "copy"};
     const QJsonObject o = toJson();
     QByteArray line = "{";
@@ -133,10 +132,11 @@ QString timedCopyName(const QString &serial, const QDateTime &utc)
 }
 
 Journal::Journal(QString program, QString folder, int copyLimit, Clock clock)
-    : program_(std::move(program)), folder_(std::move(folder)), copyLimit_(std::max(0, copyLimit)),
+    : program_(std::move(program)),
+      folder_(std::move(folder)),
+      copyLimit_(std::max(0, copyLimit)),
       clock_(std::move(clock))
-{
-}
+{}
 
 QString Journal::defaultFolder() { return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation); }
 
@@ -173,8 +173,7 @@ bool Journal::append(const WriteOutcome &outcome, QString *error)
     QString copyError;
     e.copy = keepCopy(outcome.serial, now, outcome.image, &copyError);
     QString lineError;
-    const bool lineWritten =
-        appendLine(e.toJsonLine() + '\n', &lineError);
+    const bool lineWritten = appendLine(e.toJsonLine() + '\n', &lineError);
     if (!e.copy.isEmpty())
         dropOldCopies();
 
@@ -278,8 +277,7 @@ QList<JournalEntry> Journal::entries(const QString &serial) const
         QByteArray line = file.readLine(kMaxLine);
         if (!line.endsWith('\n') && !file.atEnd()) {
             // Longer than any line of ours: skipped to its end.
-            while (!file.atEnd() && !file.readLine(kMaxLine).endsWith('\n')) {
-            }
+            while (!file.atEnd() && !file.readLine(kMaxLine).endsWith('\n')) {}
             continue;
         }
         const QJsonDocument doc = QJsonDocument::fromJson(line);
@@ -302,8 +300,8 @@ QString journalWarningText(const QString &reason)
 
 UserMessage journalWarning(const QString &reason)
 {
-    return UserMessage{journalWarningText(reason) +
-                           QStringLiteral("\nДо перезапуска программы это сообщение больше не появится."),
+    return UserMessage{journalWarningText(reason)
+                           + QStringLiteral("\nДо перезапуска программы это сообщение больше не появится."),
                        QStringLiteral("Журнал записей"), MsgIcon::Warning, MsgButtons::Ok, false};
 }
 

@@ -24,15 +24,15 @@ inline constexpr int kJournalCopyLimit = 2000;
 
 // One line of the journal.
 struct JournalEntry {
-    QDateTime time;    // UTC
-    QString program;   // "window" or "cli"
-    QString link;      // "usb", "lan" or "file"
-    QString target;    // the USB device, the transceiver's address or the file
+    QDateTime time;  // UTC
+    QString program; // "window" or "cli"
+    QString link;    // "usb", "lan" or "file"
+    QString target;  // the USB device, the transceiver's address or the file
     QString serial;
-    QString result;    // "done", "failed" or "interrupted"
-    QString message;   // the text shown for a failure
-    QString sha256;    // of the image sent, in hex
-    QString copy;      // where the copy of the image was kept; empty when it could not be
+    QString result;  // "done", "failed" or "interrupted"
+    QString message; // the text shown for a failure
+    QString sha256;  // of the image sent, in hex
+    QString copy;    // where the copy of the image was kept; empty when it could not be
 
     QJsonObject toJson() const;
     // One line of JSON, without its line end, its keys in the order above,

@@ -14,8 +14,8 @@ struct WriteOutcome {
     QString targetName; // the USB device, the transceiver's address or the file
     QString serial;     // as the build checked it
     Result result = Result::Done;
-    QString message;    // the text the user was shown for a failure
-    QByteArray image;   // the configuration image the write sent, 14 202 bytes
+    QString message;  // the text the user was shown for a failure
+    QByteArray image; // the configuration image the write sent, 14 202 bytes
 };
 
 } // namespace tarvil

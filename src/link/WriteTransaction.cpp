@@ -132,9 +132,8 @@ void WriteTransaction::WrBtnClick(const SaveTarget *saveTarget)
         // The stream begun anew leaves the one before unfinished; its report
         // waits until this handler has returned.
         if (state_ == State::Usb)
-            deferred_.post([this, outcome = streamOutcome(WriteOutcome::Result::Interrupted)] {
-                emit writeFinished(outcome);
-            });
+            deferred_.post(
+                [this, outcome = streamOutcome(WriteOutcome::Result::Interrupted)] { emit writeFinished(outcome); });
         view_.setGaugeVisible(true);
         state_ = State::Usb;
         streamSerial_ = builtSerial_;
@@ -193,8 +192,13 @@ void WriteTransaction::lanWrite(const ConfigImage &built)
             }
             emit t.writeFinished(outcome);
         }
-    } report{*this, {WriteOutcome::Target::Lan, lan_.transceiverAddress(), serial,
-                     WriteOutcome::Result::Interrupted, {}, imageBytes(image)}};
+    } report{*this,
+             {WriteOutcome::Target::Lan,
+              lan_.transceiverAddress(),
+              serial,
+              WriteOutcome::Result::Interrupted,
+              {},
+              imageBytes(image)}};
     lanFailure_.clear();
     state_ = State::Lan;
     ++session_.lanWaits;
@@ -273,12 +277,12 @@ void WriteTransaction::onUsbEnded(UsbLink::WriteEnd end)
         break;
     case UsbLink::WriteEnd::NoAnswer:
     case UsbLink::WriteEnd::Lost:
-        deferred_.post([this, outcome = streamOutcome(WriteOutcome::Result::Failed,
-                                                      texts::noAnswer(texts::kNoAnswer).text)] {
-            dialogs_.message(texts::noAnswer(texts::kNoAnswer));
-            restoreCommandsAfterSave();
-            emit writeFinished(outcome);
-        });
+        deferred_.post(
+            [this, outcome = streamOutcome(WriteOutcome::Result::Failed, texts::noAnswer(texts::kNoAnswer).text)] {
+                dialogs_.message(texts::noAnswer(texts::kNoAnswer));
+                restoreCommandsAfterSave();
+                emit writeFinished(outcome);
+            });
         break;
     case UsbLink::WriteEnd::Fatal:
         // The fatal box and the close question follow from the link.

@@ -75,7 +75,7 @@ private:
     QString streamSerial_; // ... and the one the USB stream carries
     QString streamPort_;   // the device it goes to: a lost port forgets its name
     QByteArray streamImage_;
-    QString lanFailure_;   // the box a LAN step that ran out of answers showed
+    QString lanFailure_; // the box a LAN step that ran out of answers showed
 };
 
 // The read over LAN: "AT+READF", the blocks into the image, then the window's

@@ -9,10 +9,10 @@
 #include "link/Links.h"
 
 #include <QCryptographicHash>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QPushButton>
-#include <QDeadlineTimer>
 #include <QTest>
 #include <QTimer>
 
@@ -46,7 +46,8 @@ QString sha256(const QByteArray &bytes)
 
 // Events are handled for as long as they come, as QTRY_VERIFY does: a USB
 // stream moves on every pass, not once per pause.
-template <typename Pred> bool waitUntil(Pred done, int ms = 60000)
+template <typename Pred>
+bool waitUntil(Pred done, int ms = 60000)
 {
     const QDeadlineTimer deadline(ms);
     while (!done()) {
@@ -118,8 +119,8 @@ Written run(ToolRig &rig, Scenario scenario, const QString &folder)
         rig.action("ItemWr")->trigger();
         // The stream has ended and its box has been shown.
         if (!waitUntil([&] {
-                return rig.window->links().writer().state() == WriteTransaction::State::Idle &&
-                       rig.dialogs.messages.size() > boxes;
+                return rig.window->links().writer().state() == WriteTransaction::State::Idle
+                       && rig.dialogs.messages.size() > boxes;
             }))
             return {};
         return {QStringLiteral("usb"), device};
@@ -155,13 +156,16 @@ private slots:
         QTest::addColumn<Scenario>("scenario");
         QTest::addColumn<QString>("result");
         QTest::addColumn<QString>("message");
-        QTest::newRow("lan done") << Scenario::LanDone << "done" << "";
+        QTest::newRow("lan done") << Scenario::LanDone << "done"
+                                  << "";
         QTest::newRow("lan refused") << Scenario::LanRefused << "failed" << kRefused;
         QTest::newRow("lan silent") << Scenario::LanSilent << "failed" << kNoAnswer;
-        QTest::newRow("usb done") << Scenario::UsbDone << "done" << "";
+        QTest::newRow("usb done") << Scenario::UsbDone << "done"
+                                  << "";
         QTest::newRow("usb fatal") << Scenario::UsbFatal << "failed" << kFatal;
         QTest::newRow("usb port lost") << Scenario::UsbLost << "failed" << kNoAnswer;
-        QTest::newRow("save done") << Scenario::SaveDone << "done" << "";
+        QTest::newRow("save done") << Scenario::SaveDone << "done"
+                                   << "";
         QTest::newRow("save failed") << Scenario::SaveFailed << "failed"
                                      << "Не удалось сохранить конфигурацию в файл";
     }

@@ -37,11 +37,11 @@ WriteOutcome outcome(WriteOutcome::Target target, const QString &name, const QSt
 }
 
 // A clock that moves on by `step` at every reading.
-Journal::Clock steppingClock(QDateTime start, int stepMs)
+Journal::Clock steppingClock(const QDateTime &start, int stepMs)
 {
     auto now = std::make_shared<QDateTime>(start);
     return [now, stepMs] {
-        const QDateTime t = *now;
+        QDateTime t = *now;
         *now = now->addMSecs(stepMs);
         return t;
     };
@@ -88,17 +88,24 @@ private slots:
         QTest::addColumn<QString>("resultText");
         using T = WriteOutcome::Target;
         using R = WriteOutcome::Result;
-        QTest::newRow("lan done") << int(T::Lan) << "127.0.0.2" << int(R::Done) << "" << "lan" << "done";
-        QTest::newRow("lan refused") << int(T::Lan) << "192.168.1.221" << int(R::Failed)
-                                     << "Ошибка записи конфигурации" << "lan" << "failed";
+        QTest::newRow("lan done") << int(T::Lan) << "127.0.0.2" << int(R::Done) << ""
+                                  << "lan"
+                                  << "done";
+        QTest::newRow("lan refused") << int(T::Lan) << "192.168.1.221" << int(R::Failed) << "Ошибка записи конфигурации"
+                                     << "lan"
+                                     << "failed";
         QTest::newRow("usb no answer") << int(T::Usb) << "/dev/ttyUSB0" << int(R::Failed) << "Трансивер не отвечает"
-                                       << "usb" << "failed";
-        QTest::newRow("usb interrupted") << int(T::Usb) << "/dev/ttyACM1" << int(R::Interrupted) << "" << "usb"
+                                       << "usb"
+                                       << "failed";
+        QTest::newRow("usb interrupted") << int(T::Usb) << "/dev/ttyACM1" << int(R::Interrupted) << ""
+                                         << "usb"
                                          << "interrupted";
-        QTest::newRow("save done") << int(T::File) << "/tmp/site/12345.tvc" << int(R::Done) << "" << "file"
+        QTest::newRow("save done") << int(T::File) << "/tmp/site/12345.tvc" << int(R::Done) << ""
+                                   << "file"
                                    << "done";
         // A message with a done write is not what the user needs to see again.
-        QTest::newRow("done keeps no message") << int(T::Lan) << "127.0.0.2" << int(R::Done) << "ignored" << "lan"
+        QTest::newRow("done keeps no message") << int(T::Lan) << "127.0.0.2" << int(R::Done) << "ignored"
+                                               << "lan"
                                                << "done";
     }
 
@@ -113,8 +120,8 @@ private slots:
 
         QTemporaryDir dir;
         Journal journal(QStringLiteral("window"), dir.path(), kJournalCopyLimit, [] { return kStart; });
-        const WriteOutcome o = outcome(WriteOutcome::Target(target), name, QStringLiteral("12345"),
-                                       WriteOutcome::Result(result), message);
+        const WriteOutcome o =
+            outcome(WriteOutcome::Target(target), name, QStringLiteral("12345"), WriteOutcome::Result(result), message);
         QString error;
         QVERIFY2(journal.append(o, &error), qPrintable(error));
 
@@ -163,12 +170,12 @@ private slots:
         // Serial "9" is written before "10": the oldest copy is not the first by name.
         const QStringList serials{"9", "9", "10", "10", "77", "77"};
         for (int i = 0; i < serials.size(); ++i)
-            QVERIFY(journal.append(outcome(WriteOutcome::Target::Lan, "127.0.0.2", serials.at(i),
-                                           WriteOutcome::Result::Done, {}, i)));
+            QVERIFY(journal.append(
+                outcome(WriteOutcome::Target::Lan, "127.0.0.2", serials.at(i), WriteOutcome::Result::Done, {}, i)));
 
-        QCOMPARE(copiesIn(dir.path()), (QStringList{"10-20250131T093006Z-2.tvc", "12345-old.tvc",
-                                                    "77-20250131T093007Z-2.tvc", "77-20250131T093007Z.tvc",
-                                                    "mine.tvc"}));
+        QCOMPARE(copiesIn(dir.path()),
+                 (QStringList{"10-20250131T093006Z-2.tvc", "12345-old.tvc", "77-20250131T093007Z-2.tvc",
+                              "77-20250131T093007Z.tvc", "mine.tvc"}));
         QCOMPARE(lines(journal.filePath()).size(), 6);
         const QList<JournalEntry> entries = journal.entries();
         QCOMPARE(entries.size(), 6);
@@ -210,15 +217,19 @@ private slots:
 
     void unwritableJournal_failsWithItsReason_data()
     {
-        QTest::addColumn<QString>("blocker");  // a file put where the journal needs a folder
-        QTest::addColumn<QString>("folder");   // the journal's folder, under the temporary one
+        QTest::addColumn<QString>("blocker"); // a file put where the journal needs a folder
+        QTest::addColumn<QString>("folder");  // the journal's folder, under the temporary one
         QTest::addColumn<bool>("copyKept");
         QTest::addColumn<bool>("lineKept");
-        QTest::addColumn<QString>("named");    // what the reason names
-        QTest::newRow("folder is a file") << "data" << "data" << false << false << "data";
-        QTest::newRow("parent is a file") << "data" << "data/tarvil-config" << false << false << "tarvil-config";
-        QTest::newRow("journal file is a folder") << "" << "data" << true << false << "journal.jsonl";
-        QTest::newRow("no folder at all") << "" << "" << false << false << "";
+        QTest::addColumn<QString>("named"); // what the reason names
+        QTest::newRow("folder is a file") << "data"
+                                          << "data" << false << false << "data";
+        QTest::newRow("parent is a file") << "data"
+                                          << "data/tarvil-config" << false << false << "tarvil-config";
+        QTest::newRow("journal file is a folder") << ""
+                                                  << "data" << true << false << "journal.jsonl";
+        QTest::newRow("no folder at all") << ""
+                                          << "" << false << false << "";
     }
 
     void unwritableJournal_failsWithItsReason()
