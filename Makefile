@@ -8,10 +8,12 @@ CMAKE_FLAGS ?=
 FUZZ_BUILD   ?= build-fuzz
 FUZZ_SECONDS ?= 60
 FUZZ_RUNS    ?=
+# The .deb: a release build of its own, without sanitizers or tests.
+PACKAGE_BUILD ?= build-package
 CCACHE := $(shell command -v ccache 2>/dev/null)
 
 .PHONY: all deps configure build run test stress bench soak sim screenshot clean fuzz fuzz-smoke fuzz-build \
-        fuzz-seeds lint
+        fuzz-seeds lint package
 
 all: build
 
@@ -78,6 +80,16 @@ fuzz-build:
 fuzz-seeds: fuzz-build
 	cmake --build $(FUZZ_BUILD) --target tarvil-fuzz-seeds -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=0 ./$(FUZZ_BUILD)/fuzz/tarvil-fuzz-seeds fuzz/corpus/configfile
+
+# A .deb of both programs in $(PACKAGE_BUILD)/, its dependencies found by
+# dpkg-shlibdeps; then its file list and metadata are checked.
+package:
+	@bash scripts/deps.sh package
+	cmake -S . -B $(PACKAGE_BUILD) -DCMAKE_BUILD_TYPE=Release -DTARVIL_SANITIZE=OFF -DTARVIL_BUILD_TESTS=OFF \
+	    $(if $(CCACHE),-DCMAKE_CXX_COMPILER_LAUNCHER=$(CCACHE)) $(CMAKE_FLAGS)
+	cmake --build $(PACKAGE_BUILD) -j $(JOBS)
+	cd $(PACKAGE_BUILD) && cpack -G DEB
+	bash scripts/check-package.sh "$$(ls -t $(PACKAGE_BUILD)/tarvil-config_*.deb | head -n 1)"
 
 clean:
 	rm -rf $(BUILD)

@@ -2,11 +2,18 @@
 # Installs the build dependencies from the distribution's packages when they
 # are missing (Debian 12, Ubuntu 22.04 or later). Nothing else is fetched.
 #   scripts/deps.sh        the build: CMake, g++, Qt 6
-#   scripts/deps.sh fuzz   and clang with libFuzzer and the sanitizer runtimes
+#   scripts/deps.sh fuzz     and clang with libFuzzer and the sanitizer runtimes
+#   scripts/deps.sh package  and what `make package` needs: dpkg-shlibdeps and
+#                            file for CPack's .deb, the desktop-entry and
+#                            AppStream validators for the package check
 set -euo pipefail
 
 want_fuzz=no
-[ "${1:-}" = "fuzz" ] && want_fuzz=yes
+want_package=no
+case "${1:-}" in
+fuzz) want_fuzz=yes ;;
+package) want_package=yes ;;
+esac
 
 have_all() {
     command -v cmake >/dev/null 2>&1 && command -v g++ >/dev/null 2>&1 &&
@@ -29,7 +36,13 @@ have_fuzz() {
     return $status
 }
 
-if have_all && { [ "$want_fuzz" = no ] || have_fuzz; }; then
+have_package() {
+    command -v dpkg-shlibdeps >/dev/null 2>&1 && command -v dpkg-deb >/dev/null 2>&1 &&
+    command -v file >/dev/null 2>&1 && command -v appstreamcli >/dev/null 2>&1 &&
+    command -v desktop-file-validate >/dev/null 2>&1
+}
+
+if have_all && { [ "$want_fuzz" = no ] || have_fuzz; } && { [ "$want_package" = no ] || have_package; }; then
     exit 0
 fi
 
@@ -56,8 +69,14 @@ if [ "$want_fuzz" = yes ]; then
         packages+=("libclang-rt-$version-dev")
     fi
 fi
+if [ "$want_package" = yes ]; then
+    packages+=(dpkg-dev file appstream desktop-file-utils)
+fi
 DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${packages[@]}" >/dev/null
 have_all || { echo "The build dependencies could not be installed." >&2; exit 1; }
+if [ "$want_package" = yes ]; then
+    have_package || { echo "The packaging tools could not be installed." >&2; exit 1; }
+fi
 if [ "$want_fuzz" = yes ]; then
     have_fuzz || { echo "clang cannot link a libFuzzer target with the sanitizers." >&2; exit 1; }
 fi

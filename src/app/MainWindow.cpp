@@ -4,18 +4,24 @@
 #include "app/ObjectPanel.h"
 #include "app/QtDialogs.h"
 #include "app/RadioGroup.h"
+#include "app/TrackedDialogs.h"
 #include "files/ConfigFile.h"
-#include "model/ObjectTable.h"
+#include "files/DataPaths.h"
+#include "files/Journal.h"
 #include "link/Links.h"
+#include "link/PumpWait.h"
 #include "link/Texts.h"
+#include "model/ObjectTable.h"
 
 #include <QAction>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFrame>
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -31,6 +37,7 @@
 #include <QWindow>
 
 #include <algorithm>
+#include <utility>
 
 // The window's pictures live in the app library, which the linker would
 // otherwise leave out of the program.
@@ -102,6 +109,10 @@ TA_Form::TA_Form(Dialogs *dialogs, const LinkConfig &config, QWidget *parent)
         dialogs = ownDialogs_.get();
     }
     dialogs_ = dialogs;
+    boxes_ = std::make_unique<TrackedDialogs>(*dialogs_);
+    boxes_->afterBoxes = [this] { showJournalWarning(); };
+    journal_ = std::make_unique<Journal>(QStringLiteral("window"));
+    setWindowIcon(QIcon(QStringLiteral(":/app/tarvil-config.png")));
 
     buildMenu();
 
@@ -126,7 +137,9 @@ TA_Form::TA_Form(Dialogs *dialogs, const LinkConfig &config, QWidget *parent)
     placeOnScreen();
 
     // Last: the link may talk to the view as soon as it exists.
-    links_ = new Links(*this, *dialogs_, image_, config, {}, {}, this);
+    links_ = new Links(*this, *boxes_, image_, config, {}, {}, this);
+    connect(&links_->writer(), &WriteTransaction::writeFinished, this,
+            [this](const WriteOutcome &outcome) { journalWrite(outcome); });
 }
 
 TA_Form::~TA_Form()
@@ -193,7 +206,7 @@ QWidget *TA_Form::buildLeftPanel()
     column->setContentsMargins(4, 4, 4, 4);
     column->setSpacing(4);
 
-    objectPanel_ = new ObjectPanel(*dialogs_, panel);
+    objectPanel_ = new ObjectPanel(*boxes_, panel);
     column->addWidget(objectPanel_, 1);
 
     auto *bottom = new QHBoxLayout;
@@ -430,7 +443,7 @@ void TA_Form::FormShow()
     setCaption(CaptionMode::Offline);
     links_->formShow();
     BaudBox_->setCurrentIndex(2);
-    objectPanel_->openTables();
+    objectPanel_->openTables(catalogueToLoad(QCoreApplication::applicationDirPath()));
 }
 
 void TA_Form::closeEvent(QCloseEvent *event)
@@ -448,10 +461,11 @@ bool TA_Form::FormCloseQuery()
     if (askingToClose_)
         return false;
     askingToClose_ = true;
-    const MsgAnswer answer = dialogs_->message(texts::closeQuestion());
+    const MsgAnswer answer = boxes_->message(texts::closeQuestion());
     askingToClose_ = false;
     if (answer != MsgAnswer::Yes)
         return false;
+    closing_ = true; // a write that stops now is journalled without a box
     links_->shutdown();
     objectPanel_->closeTables();
     return true;
@@ -481,20 +495,28 @@ void TA_Form::ItemSaveClick()
 {
     const QString serial = EditMAC_->text();
     if (serial.isEmpty()) {
-        dialogs_->message(texts::saveNeedsSerial());
+        boxes_->message(texts::saveNeedsSerial());
         return;
     }
-    const auto path = dialogs_->saveFileName(
-        {QStringLiteral("Сохранить конфигурацию"), serial, kFileFilter, kFileSuffix});
+    const auto path =
+        boxes_->saveFileName({QStringLiteral("Сохранить конфигурацию"), serial, kFileFilter, kFileSuffix});
     if (!path || path->isEmpty())
         return;
     // The file is written only once the checks have passed and the packets
     // are built; a refused check leaves any file of that name as it was.
-    SaveTarget target{[this, file = *path](const PacketList &packets) {
+    SaveTarget target{[this, file = *path, serial](const PacketList &packets) {
+        // The build has just filled the image the packets come from.
+        WriteOutcome outcome{
+            WriteOutcome::Target::File, file, serial,
+            WriteOutcome::Result::Done, {},   QByteArray(reinterpret_cast<const char *>(image_.data()), kImageSize)};
         QString reason;
         if (!saveConfigFile(file, packets, &reason)) {
-            dialogs_->message(texts::saveFailed(file, reason));
+            const UserMessage box = texts::saveFailed(file, reason);
+            outcome.result = WriteOutcome::Result::Failed;
+            outcome.message = box.text;
+            boxes_->message(box);
         }
+        journalWrite(outcome);
     }};
     links_->WrBtnClick(&target);
 }
@@ -502,19 +524,19 @@ void TA_Form::ItemSaveClick()
 void TA_Form::ItemLoadClick()
 {
     clearObjectCount();
-    const auto path = dialogs_->openFileName({QStringLiteral("Загрузить конфигурацию"), QString(), kFileFilter,
-                                              kFileSuffix});
+    const auto path =
+        boxes_->openFileName({QStringLiteral("Загрузить конфигурацию"), QString(), kFileFilter, kFileSuffix});
     if (!path || path->isEmpty())
         return;
     const LoadResult result = loadConfigFile(*path);
     if (result.status == LoadStatus::BadFormat) {
-        dialogs_->message(texts::loadBadFormat());
+        boxes_->message(texts::loadBadFormat());
         return;
     }
     if (result.status == LoadStatus::Truncated) {
         // Nothing of a file that ends inside a field is applied: the window,
         // the table and the image keep what they held.
-        dialogs_->message(texts::loadTruncated());
+        boxes_->message(texts::loadTruncated());
         objectPanel_->table().ShowObjectCount();
         return;
     }
@@ -645,6 +667,26 @@ void TA_Form::requestClose()
 }
 
 // ---- helpers ----
+
+void TA_Form::journalWrite(const WriteOutcome &outcome)
+{
+    QString reason;
+    if (!journal_->append(outcome, &reason) && !journalWarned_ && !journalProblem_)
+        journalProblem_ = reason;
+    showJournalWarning();
+}
+
+void TA_Form::showJournalWarning()
+{
+    // The warning follows the write's own result: never inside a
+    // notification, never over another box (it waits for the last to close),
+    // and not at all once the user is closing the tool.
+    if (!journalProblem_ || journalWarned_ || closing_ || NotificationScope::active() || boxes_->boxOpen())
+        return;
+    journalWarned_ = true;
+    const QString reason = *std::exchange(journalProblem_, std::nullopt);
+    boxes_->message(journalWarning(reason));
+}
 
 QAction *TA_Form::commandAction(Command command) const
 {

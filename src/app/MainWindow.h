@@ -3,11 +3,13 @@
 #include "app/Dialogs.h"
 #include "link/LinkConfig.h"
 #include "link/LinkView.h"
+#include "link/WriteOutcome.h"
 #include "model/ConfigImage.h"
 
 #include <QMainWindow>
 
 #include <memory>
+#include <optional>
 
 class QAction;
 class QComboBox;
@@ -24,8 +26,10 @@ class QWidget;
 
 namespace tarvil {
 
+class Journal;
 class ObjectPanel;
 class QtDialogs;
+class TrackedDialogs;
 class RadioGroup;
 class Links;
 
@@ -45,6 +49,8 @@ public:
     ConfigImage &image() { return image_; }
     ObjectPanel &objectPanel() { return *objectPanel_; }
     Dialogs &dialogs() { return *dialogs_; }
+    // The journal of writes and saves, in the user's data folder.
+    Journal &journal() { return *journal_; }
 
     static QString captionText(CaptionMode mode, const QString &detail = {});
     QString statusText() const;
@@ -94,9 +100,17 @@ private:
     QWidget *buildLeftPanel();
     QAction *commandAction(Command command) const;
     QWidget *controlWidget(Control control) const;
+    // A write or save has ended: into the journal, which never stops it.
+    void journalWrite(const WriteOutcome &outcome);
+    void showJournalWarning();
 
     std::unique_ptr<QtDialogs> ownDialogs_;
     Dialogs *dialogs_;
+    std::unique_ptr<TrackedDialogs> boxes_; // dialogs_, as the window and its parts use them
+    std::unique_ptr<Journal> journal_;
+    std::optional<QString> journalProblem_; // a warning that waits for its turn
+    bool journalWarned_ = false;            // once per run
+    bool closing_ = false;
 
     // Menu
     QAction *ItemLink_ = nullptr;

@@ -1,5 +1,6 @@
 #include "app/BForm.h"
 #include "app/MainWindow.h"
+#include "files/Journal.h"
 
 #include <QApplication>
 #include <QLibraryInfo>
@@ -9,6 +10,10 @@
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
+    // The journal's folder, shared with the command line.
+    tarvil::useToolDataFolder();
+    // The desktop entry it was started from: its icon and name in the task bar.
+    QGuiApplication::setDesktopFileName(QStringLiteral("ru.tarvil.TarvilConfig"));
 
     // Buttons of the standard boxes in the user's language, where Qt has it.
     QTranslator qtTexts;

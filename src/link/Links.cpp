@@ -36,6 +36,7 @@ void Links::stopTimersForExit() { lan_.stopTimersForExit(); }
 void Links::shutdown()
 {
     pump_.stop();
+    write_.shutdown();
     usb_.shutdown();
     packets_.clear();
 }

@@ -26,6 +26,11 @@ const WriteCheck kWriteChecks[] = {
     {CommonField::Apn, Control::EditAPN, texts::kNoApn},
 };
 
+QByteArray imageBytes(const ConfigImage &image)
+{
+    return QByteArray(reinterpret_cast<const char *>(image.data()), kImageSize);
+}
+
 } // namespace
 
 std::span<const WriteCheck> writeChecks() { return kWriteChecks; }
@@ -124,9 +129,16 @@ void WriteTransaction::WrBtnClick(const SaveTarget *saveTarget)
         view_.setGauge(0);
     }
     if (usbUsable) {
+        // The stream begun anew leaves the one before unfinished; its report
+        // waits until this handler has returned.
+        if (state_ == State::Usb)
+            deferred_.post(
+                [this, outcome = streamOutcome(WriteOutcome::Result::Interrupted)] { emit writeFinished(outcome); });
         view_.setGaugeVisible(true);
         state_ = State::Usb;
         streamSerial_ = builtSerial_;
+        streamPort_ = usb_.portName();
+        streamImage_ = imageBytes(image_);
         usb_.startWrite(packets_);
         return;
     }
@@ -146,12 +158,15 @@ bool WriteTransaction::lanStep(const QByteArray &request, LinkState awaiting, in
     lan_.request(request, awaiting, retries);
     switch (lan_.waitFor(lsAcknowledged, n)) {
     case LanLink::WaitResult::Stopped: return false;
-    case LanLink::WaitResult::Failed:
-        dialogs_.message(texts::noAnswer(failure));
+    case LanLink::WaitResult::Failed: {
+        const UserMessage box = texts::noAnswer(failure);
+        lanFailure_ = box.text;
+        dialogs_.message(box);
         lan_.setState(lsIdle);
         lan_.stopAckTimer();
         view_.UnlockCommands();
         return false;
+    }
     case LanLink::WaitResult::Reached: break;
     }
     return true;
@@ -163,6 +178,28 @@ void WriteTransaction::lanWrite(const ConfigImage &image)
     // later start builds or the user types meanwhile.
     const ConfigImage sent = image;
     const QString serial = builtSerial_;
+    // Reported when the write has ended, whichever way: after the running
+    // state below is left. A step that ran out of answers names its box;
+    // any other early end is the close that stopped every wait.
+    struct Report {
+        WriteTransaction &t;
+        WriteOutcome outcome;
+        ~Report()
+        {
+            if (outcome.result == WriteOutcome::Result::Interrupted && !t.lanFailure_.isEmpty()) {
+                outcome.result = WriteOutcome::Result::Failed;
+                outcome.message = t.lanFailure_;
+            }
+            emit t.writeFinished(outcome);
+        }
+    } report{*this,
+             {WriteOutcome::Target::Lan,
+              lan_.transceiverAddress(),
+              serial,
+              WriteOutcome::Result::Interrupted,
+              {},
+              imageBytes(image)}};
+    lanFailure_.clear();
     state_ = State::Lan;
     ++session_.lanWaits;
     struct Running {
@@ -197,7 +234,12 @@ void WriteTransaction::lanWrite(const ConfigImage &image)
     if (!lanStep(LanFrame::config(), lsWaitResult, kFinalRetries, 5, texts::kNoAnswer))
         return;
 
-    dialogs_.message(lan_.result() == LanReply::Success ? texts::writeDone(serial) : texts::writeRefused());
+    const bool success = lan_.result() == LanReply::Success;
+    const UserMessage box = success ? texts::writeDone(serial) : texts::writeRefused();
+    report.outcome.result = success ? WriteOutcome::Result::Done : WriteOutcome::Result::Failed;
+    if (!success)
+        report.outcome.message = box.text;
+    dialogs_.message(box);
     lan_.stopAckTimer();
     lan_.keepAlive(true);
     view_.UnlockCommands();
@@ -226,24 +268,41 @@ void WriteTransaction::onUsbEnded(UsbLink::WriteEnd end)
         packets_.clear();
         view_.setCommandEnabled(Command::ItemWr, false);
         view_.setGauge(0);
-        deferred_.post([this, serial = streamSerial_] {
+        deferred_.post([this, serial = streamSerial_, outcome = streamOutcome(WriteOutcome::Result::Done)] {
             dialogs_.message(texts::writeDone(serial));
             view_.UnlockCommands();
             view_.setCommandEnabled(Command::ItemRead, false);
+            emit writeFinished(outcome);
         });
         break;
     case UsbLink::WriteEnd::NoAnswer:
     case UsbLink::WriteEnd::Lost:
-        deferred_.post([this] {
-            dialogs_.message(texts::noAnswer(texts::kNoAnswer));
-            restoreCommandsAfterSave();
-        });
+        deferred_.post(
+            [this, outcome = streamOutcome(WriteOutcome::Result::Failed, texts::noAnswer(texts::kNoAnswer).text)] {
+                dialogs_.message(texts::noAnswer(texts::kNoAnswer));
+                restoreCommandsAfterSave();
+                emit writeFinished(outcome);
+            });
         break;
     case UsbLink::WriteEnd::Fatal:
         // The fatal box and the close question follow from the link.
         restoreCommandsAfterSave();
+        emit writeFinished(streamOutcome(WriteOutcome::Result::Failed, texts::fatalPanelType().text));
         break;
     }
+}
+
+void WriteTransaction::shutdown()
+{
+    if (state_ != State::Usb)
+        return;
+    state_ = State::Idle;
+    emit writeFinished(streamOutcome(WriteOutcome::Result::Interrupted));
+}
+
+WriteOutcome WriteTransaction::streamOutcome(WriteOutcome::Result result, const QString &message) const
+{
+    return {WriteOutcome::Target::Usb, streamPort_, streamSerial_, result, message, streamImage_};
 }
 
 ReadTransaction::ReadTransaction(LinkView &view, Dialogs &dialogs, LinkSession &session, ConfigImage &image,

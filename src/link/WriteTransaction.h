@@ -5,6 +5,7 @@
 #include "link/LinkView.h"
 #include "link/Packets.h"
 #include "link/UsbLink.h"
+#include "link/WriteOutcome.h"
 #include "model/ConfigImage.h"
 
 #include <QObject>
@@ -55,9 +56,18 @@ public:
     void WrBtnClick(const SaveTarget *saveTarget = nullptr);
     State state() const { return state_; }
     const Progress &progress() const { return progress_; }
+    // A confirmed close: a USB stream that still runs ends here, interrupted.
+    void shutdown();
+
+signals:
+    // Every write that sent something, once it has ended and its result has
+    // been shown; a fatal USB end as soon as it is known (its box follows
+    // from the link), a USB stream begun anew as interrupted.
+    void writeFinished(const tarvil::WriteOutcome &outcome);
 
 private:
     bool running() const { return state_ != State::Idle || session_.lanWaits > 0; }
+    WriteOutcome streamOutcome(WriteOutcome::Result result, const QString &message = {}) const;
     // The checks in their order, each passed field stored at once, then the
     // rest of the build and the packet list; false when a check refuses.
     bool build();
@@ -79,6 +89,9 @@ private:
     Progress progress_;
     QString builtSerial_;  // the serial number the last build checked
     QString streamSerial_; // ... and the one the USB stream carries
+    QString streamPort_;   // the device it goes to: a lost port forgets its name
+    QByteArray streamImage_;
+    QString lanFailure_; // the box a LAN step that ran out of answers showed
 };
 
 // The read over LAN: "AT+READF", the blocks into the image, then the window's

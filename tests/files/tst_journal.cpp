@@ -1,0 +1,283 @@
+// The journal of writes: its lines, its copies of the images sent, the limit
+// on the copies, and a folder it cannot write.
+#include "files/ConfigFile.h"
+#include "files/Journal.h"
+#include "model/ConfigImage.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimeZone>
+
+#include <cstring>
+#include <memory>
+
+using namespace tarvil;
+
+namespace {
+
+const QDateTime kStart(QDate(2025, 1, 31), QTime(9, 30, 5, 250), Qt::UTC);
+
+QByteArray sampleImage(int seed)
+{
+    QByteArray image(kImageSize, '\0');
+    for (int i = 0; i < kImageSize; ++i)
+        image[i] = char((i * 7 + seed) & 0xFF);
+    return image;
+}
+
+WriteOutcome outcome(WriteOutcome::Target target, const QString &name, const QString &serial,
+                     WriteOutcome::Result result, const QString &message = {}, int seed = 1)
+{
+    return {target, name, serial, result, message, sampleImage(seed)};
+}
+
+// A clock that moves on by `step` at every reading.
+Journal::Clock steppingClock(const QDateTime &start, int stepMs)
+{
+    auto now = std::make_shared<QDateTime>(start);
+    return [now, stepMs] {
+        QDateTime t = *now;
+        *now = now->addMSecs(stepMs);
+        return t;
+    };
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QList<QByteArray> lines(const QString &path)
+{
+    QList<QByteArray> out = readFile(path).split('\n');
+    if (!out.isEmpty() && out.last().isEmpty())
+        out.removeLast();
+    return out;
+}
+
+QStringList copiesIn(const QString &folder)
+{
+    return QDir(folder).entryList({QStringLiteral("*.tvc")}, QDir::Files, QDir::Name);
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+} // namespace
+
+class JournalTest : public QObject {
+    Q_OBJECT
+private slots:
+    void append_writesTheLineAndACopyOfTheImage_data()
+    {
+        QTest::addColumn<int>("target");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("result");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("link");
+        QTest::addColumn<QString>("resultText");
+        using T = WriteOutcome::Target;
+        using R = WriteOutcome::Result;
+        QTest::newRow("lan done") << int(T::Lan) << "127.0.0.2" << int(R::Done) << ""
+                                  << "lan"
+                                  << "done";
+        QTest::newRow("lan refused") << int(T::Lan) << "192.168.1.221" << int(R::Failed) << "Ошибка записи конфигурации"
+                                     << "lan"
+                                     << "failed";
+        QTest::newRow("usb no answer") << int(T::Usb) << "/dev/ttyUSB0" << int(R::Failed) << "Трансивер не отвечает"
+                                       << "usb"
+                                       << "failed";
+        QTest::newRow("usb interrupted") << int(T::Usb) << "/dev/ttyACM1" << int(R::Interrupted) << ""
+                                         << "usb"
+                                         << "interrupted";
+        QTest::newRow("save done") << int(T::File) << "/tmp/site/12345.tvc" << int(R::Done) << ""
+                                   << "file"
+                                   << "done";
+        // A message with a done write is not what the user needs to see again.
+        QTest::newRow("done keeps no message") << int(T::Lan) << "127.0.0.2" << int(R::Done) << "ignored"
+                                               << "lan"
+                                               << "done";
+    }
+
+    void append_writesTheLineAndACopyOfTheImage()
+    {
+        QFETCH(int, target);
+        QFETCH(QString, name);
+        QFETCH(int, result);
+        QFETCH(QString, message);
+        QFETCH(QString, link);
+        QFETCH(QString, resultText);
+
+        QTemporaryDir dir;
+        Journal journal(QStringLiteral("window"), dir.path(), kJournalCopyLimit, [] { return kStart; });
+        const WriteOutcome o =
+            outcome(WriteOutcome::Target(target), name, QStringLiteral("12345"), WriteOutcome::Result(result), message);
+        QString error;
+        QVERIFY2(journal.append(o, &error), qPrintable(error));
+
+        const QList<QByteArray> written = lines(journal.filePath());
+        QCOMPARE(written.size(), 1);
+        QVERIFY(written.first().startsWith("{\"time\":\"2025-01-31T09:30:05.250Z\",\"program\":\"window\","));
+        const QJsonObject line = QJsonDocument::fromJson(written.first()).object();
+        QCOMPARE(line.value("link").toString(), link);
+        QCOMPARE(line.value("target").toString(), QDir::toNativeSeparators(name));
+        QCOMPARE(line.value("serial").toString(), QStringLiteral("12345"));
+        QCOMPARE(line.value("result").toString(), resultText);
+        QCOMPARE(line.value("message").toString(), resultText == "failed" ? message : QString());
+        QCOMPARE(line.contains("message"), resultText == "failed");
+        QCOMPARE(line.value("sha256").toString().toLatin1(),
+                 QCryptographicHash::hash(o.image, QCryptographicHash::Sha256).toHex());
+
+        // The copy is the file the tool's own save writes of that image, and
+        // loads back to it.
+        const QString copy = line.value("copy").toString();
+        QCOMPARE(QFileInfo(copy).fileName(), QStringLiteral("12345-20250131T093005Z.tvc"));
+        QCOMPARE(QFileInfo(copy).absolutePath(), QFileInfo(dir.path()).absoluteFilePath());
+        ConfigImage image;
+        std::memcpy(image.data(), o.image.constData(), size_t(kImageSize));
+        PacketList packets;
+        packets.buildFrom(image);
+        QCOMPARE(readFile(copy), serializeConfigFile(packets));
+        const LoadResult loaded = loadConfigFile(copy);
+        QCOMPARE(loaded.status, LoadStatus::Ok);
+        QCOMPARE(*loaded.config.records, o.image.left(kRecordsSize));
+
+        const QList<JournalEntry> entries = journal.entries();
+        QCOMPARE(entries.size(), 1);
+        QCOMPARE(entries.first().time, kStart);
+        QCOMPARE(entries.first().copy, copy);
+        QCOMPARE(entries.first().toJsonLine(), written.first());
+    }
+
+    void copies_beyondTheLimit_goOldestFirst_andTheLinesStay()
+    {
+        QTemporaryDir dir;
+        // Files that are not the journal's copies are never dropped.
+        writeFile(dir.filePath("mine.tvc"), "x");
+        writeFile(dir.filePath("12345-old.tvc"), "x");
+        // Half a second apart: two copies share each second.
+        Journal journal(QStringLiteral("cli"), dir.path(), 3, steppingClock(kStart, 500));
+        // Serial "9" is written before "10": the oldest copy is not the first by name.
+        const QStringList serials{"9", "9", "10", "10", "77", "77"};
+        for (int i = 0; i < serials.size(); ++i)
+            QVERIFY(journal.append(
+                outcome(WriteOutcome::Target::Lan, "127.0.0.2", serials.at(i), WriteOutcome::Result::Done, {}, i)));
+
+        QCOMPARE(copiesIn(dir.path()),
+                 (QStringList{"10-20250131T093006Z-2.tvc", "12345-old.tvc", "77-20250131T093007Z-2.tvc",
+                              "77-20250131T093007Z.tvc", "mine.tvc"}));
+        QCOMPARE(lines(journal.filePath()).size(), 6);
+        const QList<JournalEntry> entries = journal.entries();
+        QCOMPARE(entries.size(), 6);
+        // Every line still names its copy, kept or dropped.
+        QCOMPARE(QFileInfo(entries.last().copy).fileName(), QStringLiteral("9-20250131T093005Z.tvc"));
+        QVERIFY(!QFileInfo::exists(entries.last().copy));
+        QVERIFY(QFileInfo::exists(entries.first().copy));
+        QCOMPARE(readFile(entries.first().copy).size(), kConfigFileSize);
+    }
+
+    void entries_newestFirst_ofOneSerial_skippingBrokenLines()
+    {
+        QTemporaryDir dir;
+        Journal journal(QStringLiteral("window"), dir.path(), kJournalCopyLimit, steppingClock(kStart, 1000));
+        QVERIFY(journal.append(outcome(WriteOutcome::Target::Lan, "a", "111", WriteOutcome::Result::Done)));
+        QVERIFY(journal.append(outcome(WriteOutcome::Target::Usb, "b", "222", WriteOutcome::Result::Done)));
+        // Lines spoiled from outside: noise, an object that is no line, a
+        // line longer than any the journal writes, and a last line cut short.
+        QFile file(journal.filePath());
+        QVERIFY(file.open(QIODevice::Append));
+        file.write("not json\n{\"program\":\"cli\"}\n{\"time\":\"" + QByteArray(70000, 'x') + "\"}\n");
+        file.write("{\"time\":\"2025-01-31T10:00:00Z\",\"result\":\"do");
+        file.close();
+        QVERIFY(journal.append(outcome(WriteOutcome::Target::File, "c", "111", WriteOutcome::Result::Failed, "m")));
+
+        const QList<JournalEntry> all = journal.entries();
+        QCOMPARE(all.size(), 3);
+        QCOMPARE(all.at(0).target, QStringLiteral("c"));
+        QCOMPARE(all.at(0).message, QStringLiteral("m"));
+        QCOMPARE(all.at(1).target, QStringLiteral("b"));
+        QCOMPARE(all.at(2).target, QStringLiteral("a"));
+        const QList<JournalEntry> one = journal.entries(QStringLiteral("111"));
+        QCOMPARE(one.size(), 2);
+        QCOMPARE(one.at(0).result, QStringLiteral("failed"));
+        QCOMPARE(one.at(1).time, kStart);
+        QVERIFY(journal.entries(QStringLiteral("333")).isEmpty());
+        QVERIFY(Journal(QStringLiteral("cli"), dir.filePath("none")).entries().isEmpty());
+    }
+
+    void unwritableJournal_failsWithItsReason_data()
+    {
+        QTest::addColumn<QString>("blocker"); // a file put where the journal needs a folder
+        QTest::addColumn<QString>("folder");  // the journal's folder, under the temporary one
+        QTest::addColumn<bool>("copyKept");
+        QTest::addColumn<bool>("lineKept");
+        QTest::addColumn<QString>("named"); // what the reason names
+        QTest::newRow("folder is a file") << "data"
+                                          << "data" << false << false << "data";
+        QTest::newRow("parent is a file") << "data"
+                                          << "data/tarvil-config" << false << false << "tarvil-config";
+        QTest::newRow("journal file is a folder") << ""
+                                                  << "data" << true << false << "journal.jsonl";
+        QTest::newRow("no folder at all") << ""
+                                          << "" << false << false << "";
+    }
+
+    void unwritableJournal_failsWithItsReason()
+    {
+        QFETCH(QString, blocker);
+        QFETCH(QString, folder);
+        QFETCH(bool, copyKept);
+        QFETCH(bool, lineKept);
+        QFETCH(QString, named);
+
+        QTemporaryDir dir;
+        if (!blocker.isEmpty())
+            writeFile(dir.filePath(blocker), "not a folder");
+        const QString path = folder.isEmpty() ? QString() : dir.filePath(folder);
+        if (QTest::currentDataTag() == QByteArray("journal file is a folder"))
+            QVERIFY(QDir().mkpath(path + "/journal.jsonl"));
+        Journal journal(QStringLiteral("window"), path, kJournalCopyLimit, [] { return kStart; });
+        QString error;
+        QVERIFY(!journal.append(outcome(WriteOutcome::Target::Lan, "127.0.0.2", "12345", WriteOutcome::Result::Done),
+                                &error));
+        QVERIFY(!error.isEmpty());
+        QVERIFY2(error.contains(named), qPrintable(error));
+        QCOMPARE(QFileInfo::exists(path + "/12345-20250131T093005Z.tvc"), copyKept);
+        QCOMPARE(QFileInfo(journal.filePath()).isFile(), lineKept);
+        QVERIFY(journalWarningText(error).contains(error));
+    }
+
+    void copyName_keepsOnlyWhatIsSafeInAFileName_data()
+    {
+        QTest::addColumn<QString>("serial");
+        QTest::addColumn<QDateTime>("time");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("digits") << "4294967295" << kStart << "4294967295-20250131T093005Z.tvc";
+        QTest::newRow("path and blanks") << "../12 3" << kStart << "___12_3-20250131T093005Z.tvc";
+        QTest::newRow("cyrillic") << "№5" << kStart << "_5-20250131T093005Z.tvc";
+        QTest::newRow("empty") << "" << kStart << "_-20250131T093005Z.tvc";
+        QTest::newRow("local time") << "1" << QDateTime(QDate(2025, 1, 31), QTime(12, 30, 5), QTimeZone(3 * 3600))
+                                    << "1-20250131T093005Z.tvc";
+    }
+
+    void copyName_keepsOnlyWhatIsSafeInAFileName()
+    {
+        QFETCH(QString, serial);
+        QFETCH(QDateTime, time);
+        QFETCH(QString, name);
+        QCOMPARE(timedCopyName(serial, time), name);
+    }
+};
+
+QTEST_GUILESS_MAIN(JournalTest)
+#include "tst_journal.moc"
