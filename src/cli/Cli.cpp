@@ -24,6 +24,20 @@ const QList<OptionDef> &optionDefs()
          "файл конфигурации, общие настройки которого берутся"},
         {Catalogue, QCommandLineOption(QStringLiteral("catalogue"), QString(), QStringLiteral("ПУТЬ")),
          "каталог типов ППК (без него: CentralType.txt в рабочей папке)"},
+        {Lan, QCommandLineOption(QStringLiteral("lan"), QString(), QStringLiteral("АДРЕС")),
+         "IP-адрес трансивера в локальной сети"},
+        {Usb, QCommandLineOption(QStringLiteral("usb"), QString(), QStringLiteral("УСТРОЙСТВО")),
+         "последовательный порт трансивера (COM3, /dev/ttyACM0)"},
+        {Verify, QCommandLineOption(QStringLiteral("verify")),
+         "после записи прочитать конфигурацию по ЛВС и сравнить с записанной"},
+        {Backup, QCommandLineOption(QStringLiteral("backup"), QString(), QStringLiteral("ПАПКА")),
+         "перед записью по ЛВС сохранить прежнюю конфигурацию трансивера в ПАПКА/<номер>-<время UTC>.tvc"},
+        {Serial, QCommandLineOption(QStringLiteral("serial"), QString(), QStringLiteral("НОМЕР")),
+         "только записи трансивера с этим заводским номером"},
+        {TimeoutScale, QCommandLineOption(QStringLiteral("timeout-scale"), QString(), QStringLiteral("X")),
+         "для проверок: все тайм-ауты связи умножить на X"},
+        {UdpPort, QCommandLineOption(QStringLiteral("udp-port"), QString(), QStringLiteral("ПОРТ")),
+         "для проверок: UDP-порт вместо 9999 (свой и трансивера)"},
     };
     return defs;
 }
@@ -227,6 +241,23 @@ int run(const QStringList &arguments, QFile &stdOut, QTextStream &err)
     context.output = valueOf(Output);
     context.into = valueOf(Into);
     context.cataloguePath = valueOf(Catalogue);
+    context.lan = valueOf(Lan);
+    context.usb = valueOf(Usb);
+    context.verify = parser.isSet(optionDefs().at(6).option);
+    context.backup = valueOf(Backup);
+    context.serial = valueOf(Serial);
+    if (parser.isSet(optionDefs().at(9).option)) {
+        bool ok = false;
+        context.timeoutScale = valueOf(TimeoutScale).toDouble(&ok);
+        if (!ok || context.timeoutScale <= 0 || context.timeoutScale > 100)
+            return badArguments(err, QStringLiteral("--timeout-scale: нужно число больше 0"));
+    }
+    if (parser.isSet(optionDefs().at(10).option)) {
+        bool ok = false;
+        context.udpPort = valueOf(UdpPort).toInt(&ok);
+        if (!ok || context.udpPort <= 0 || context.udpPort > 65535)
+            return badArguments(err, QStringLiteral("--udp-port: нужен номер порта 1..65535"));
+    }
     return command->run(context);
 }
 

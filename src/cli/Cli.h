@@ -27,7 +27,19 @@ enum Status {
 };
 
 // The options a command may take; each command lists the ones it does.
-enum Option : unsigned { Json = 1u << 0, Output = 1u << 1, Into = 1u << 2, Catalogue = 1u << 3 };
+enum Option : unsigned {
+    Json = 1u << 0,
+    Output = 1u << 1,
+    Into = 1u << 2,
+    Catalogue = 1u << 3,
+    Lan = 1u << 4,
+    Usb = 1u << 5,
+    Verify = 1u << 6,
+    Backup = 1u << 7,
+    Serial = 1u << 8,
+    TimeoutScale = 1u << 9,
+    UdpPort = 1u << 10,
+};
 
 class Context {
 public:
@@ -38,6 +50,13 @@ public:
     QString output;     // -o, --output
     QString into;       // --into
     QString cataloguePath; // --catalogue; empty: CentralType.txt in the working folder, if there is one
+    QString lan;           // --lan: the transceiver's address
+    QString usb;           // --usb: the serial device
+    bool verify = false;   // --verify
+    QString backup;        // --backup: a folder
+    QString serial;        // --serial
+    double timeoutScale = 1.0; // --timeout-scale
+    int udpPort = 9999;        // --udp-port
 
     // Results go to standard output, messages to standard error.
     QTextStream &out() { return out_; }

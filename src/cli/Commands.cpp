@@ -1,6 +1,7 @@
 // The commands of tarvil-cli. A new command is a function here and an entry
 // in kCommands.
 #include "cli/Cli.h"
+#include "cli/DeviceCommands.h"
 
 #include "files/ConfigReport.h"
 #include "files/Configuration.h"
@@ -155,6 +156,18 @@ const Command kCommands[] = {
      "--into заменяется; при ошибке в любой строке ничего не записывается",
      "tarvil-cli import-csv объекты.csv --into 12345.tvc -o 12345-новый.tvc", Json | Output | Into | Catalogue, Into,
      1, 1, importCsv},
+    {"read", "", "прочитать конфигурацию трансивера по ЛВС, сохранить её, как сохраняет окно (без -o: <номер>.tvc), "
+     "и показать", "tarvil-cli read --lan 192.168.1.221 -o до-визита.tvc",
+     Lan | Output | Json | Catalogue | TimeoutScale | UdpPort, Lan, 0, 0, readCommand},
+    {"write", "ФАЙЛ", "записать файл конфигурации в трансивер по ЛВС или USB; с --verify прочитать и сравнить; "
+     "с --backup сначала сохранить прежнюю", "tarvil-cli write 12345.tvc --lan 192.168.1.221 --verify --backup копии",
+     Lan | Usb | Verify | Backup | Json | Catalogue | TimeoutScale | UdpPort, 0, 1, 1, writeCommand},
+    {"verify", "ФАЙЛ", "прочитать трансивер по ЛВС и сравнить с файлом; код 1 при различиях",
+     "tarvil-cli verify 12345.tvc --lan 192.168.1.221", Lan | Json | Catalogue | TimeoutScale | UdpPort, Lan, 1, 1,
+     verifyCommand},
+    {"ports", "", "последовательные порты и права доступа к ним", "tarvil-cli ports", Json, 0, 0, 0, portsCommand},
+    {"journal", "", "журнал записей, новые сначала", "tarvil-cli journal --serial 12345", Json | Serial, 0, 0, 0,
+     journalCommand},
 };
 
 } // namespace

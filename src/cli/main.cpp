@@ -1,5 +1,6 @@
 // tarvil-cli: configuration files without the window. See --help and README.md.
 #include "cli/Cli.h"
+#include "files/Journal.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -15,6 +16,7 @@
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    tarvil::useToolDataFolder();
 #ifdef Q_OS_WIN
     // CSV goes out with its own CR LF line ends.
     _setmode(_fileno(stdout), _O_BINARY);

@@ -71,16 +71,24 @@ OpenResult open(const QString &path, const PanelTypeCatalogue &catalogue, bool r
 
     OpenResult r;
     r.status = LoadStatus::Ok;
-    Configuration &c = r.config;
-    c.source = Configuration::Source::RawImage;
-    std::memcpy(c.image.data(), bytes.constData(), kImageSize);
-    c.carried = QBitArray(kImageSize, true);
-    c.settings = c.image.decodeCommon();
-    fillRows(c, c.image, catalogue);
+    ConfigImage image;
+    std::memcpy(image.data(), bytes.constData(), kImageSize);
+    r.config = configurationFromImage(image, catalogue);
     return r;
 }
 
 } // namespace
+
+Configuration configurationFromImage(const ConfigImage &image, const PanelTypeCatalogue &catalogue)
+{
+    Configuration c;
+    c.source = Configuration::Source::RawImage;
+    c.image = image;
+    c.carried = QBitArray(kImageSize, true);
+    c.settings = c.image.decodeCommon();
+    fillRows(c, c.image, catalogue);
+    return c;
+}
 
 std::optional<std::uint8_t> Configuration::byteAt(int address) const
 {

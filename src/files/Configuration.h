@@ -54,6 +54,8 @@ OpenResult openConfigFile(const QString &path, const PanelTypeCatalogue &catalog
 // show it. A file that starts with "Trans" is a configuration file; any other
 // of exactly 14 202 bytes an image.
 OpenResult openConfiguration(const QString &path, const PanelTypeCatalogue &catalogue);
+// An image as a read shows it: the fields decoded, the table rebuilt.
+Configuration configurationFromImage(const ConfigImage &image, const PanelTypeCatalogue &catalogue);
 
 // What "Сохранить" in a fresh window writes for these settings and rows: the
 // image of the build and the file's bytes. Nothing, and the check that
