@@ -1,0 +1,226 @@
+// tarvil-cli's device commands run as a program against the project's
+// transceiver simulator: LAN over UDP on loopback, USB on a pseudo-terminal.
+#include "support/FakeLinkView.h"
+#include "support/TestEnv.h"
+#include "support/ToolRig.h"
+
+#include "files/ConfigFile.h"
+#include "files/Configuration.h"
+
+#include "LanSimulator.h"
+#include "UsbSimulator.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <signal.h>
+
+using namespace tarvil;
+using namespace tarvil::test;
+
+namespace {
+
+struct Run {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+const QString kSim = QStringLiteral("127.0.0.2");
+
+} // namespace
+
+class DeviceCommandsTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir_;
+    sim::LanSimulator lan_;
+    sim::UsbSimulator usb_;
+    QString file_;     // a site's configuration
+    QString other_;    // another one
+    QString refused_;  // one the write's checks refuse
+    QByteArray built_; // the image the window builds from file_
+
+    QString port() const { return QString::number(udpPort()); }
+
+    // Runs tarvil-cli with the simulator's port and short time-outs; the
+    // simulator answers from this test's event loop meanwhile.
+    Run cli(QStringList args, const std::function<void(QProcess &)> &whileRunning = {})
+    {
+        if (QStringList{"read", "write", "verify"}.contains(args.value(0)))
+            args << QStringLiteral("--udp-port") << port();
+        QProcess p;
+        p.setWorkingDirectory(dir_.path());
+        p.start(QStringLiteral(TARVIL_CLI_PROGRAM), args);
+        if (!p.waitForStarted(10000))
+            return {};
+        if (whileRunning)
+            whileRunning(p);
+        runUntil([&] { return p.state() == QProcess::NotRunning; }, 100000);
+        Run r;
+        r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        r.out = QString::fromUtf8(p.readAllStandardOutput());
+        r.err = QString::fromUtf8(p.readAllStandardError());
+        return r;
+    }
+
+    // Saved as the window saves; `image` is what the window builds after
+    // loading the file again (its rows in the table's order).
+    static QString save(const QString &path, const CommonSettings &s, const QList<ObjectRow> &rows,
+                        QByteArray *image = nullptr)
+    {
+        QString why;
+        if (!saveConfigFile(path, buildConfiguration(s, rows).packets, &why))
+            qFatal("cannot save %s", qPrintable(path));
+        if (image) {
+            const PanelTypeCatalogue none;
+            const OpenResult loaded = openConfigFile(path, none);
+            const BuiltConfig b = buildConfiguration(loaded.config.settings, loaded.config.rows);
+            *image = QByteArray(reinterpret_cast<const char *>(b.image.data()), kImageSize);
+        }
+        return path;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(dir_.isValid());
+        QVERIFY(lan_.start(QHostAddress(kSim), udpPort()));
+        QVERIFY(usb_.open());
+        file_ = save(dir_.filePath("site.tvc"), validSettings(), sampleRows(20), &built_);
+        CommonSettings s = validSettings();
+        s.apn = QStringLiteral("other.apn");
+        other_ = save(dir_.filePath("other.tvc"), s, sampleRows(19));
+        // A file whose APN is empty: the loader takes it, the write refuses it.
+        QByteArray bytes;
+        {
+            QFile f(file_);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            bytes = f.readAll();
+        }
+        refused_ = dir_.filePath("no-apn.tvc");
+        const BuiltConfig b = buildConfiguration(validSettings(), sampleRows(20));
+        PacketList packets = b.packets;
+        ConfigImage image = b.image;
+        std::memset(image.common() + CommonField::Apn.offset, 0, CommonField::Apn.width);
+        packets.buildFrom(image);
+        QString why;
+        QVERIFY(saveConfigFile(refused_, packets, &why));
+    }
+    void init()
+    {
+        lan_.setFaults({});
+        usb_.setFaults({});
+        lan_.clearLog();
+    }
+
+    void lanWrite_thenVerifyAndRead()
+    {
+        const Run w = cli({"write", file_, "--lan", kSim, "--verify", "--backup", dir_.filePath("before")});
+        QCOMPARE(w.status, 0);
+        QVERIFY2(w.err.contains(QStringLiteral("Запись конфигурации трансивера № 12345 выполнена")), qPrintable(w.err));
+        QVERIFY(w.out.contains(QStringLiteral("Трансивер хранит записанную конфигурацию.")));
+        // The build leaves the reserved bytes as the read before it found them.
+        QByteArray expected = built_;
+        const int reserved = kCommonBase + CommonField::Reserved.offset;
+        expected.replace(reserved, CommonField::Reserved.width, lan_.image().mid(reserved, CommonField::Reserved.width));
+        QCOMPARE(lan_.image(), expected);
+        QCOMPARE(QDir(dir_.filePath("before")).entryList({"12345-*.tvc"}).size(), 1);
+
+        const Run r = cli({"read", "--lan", kSim, "-o", "read.tvc"});
+        QCOMPARE(r.status, 0);
+        QVERIFY(r.out.contains(QStringLiteral("Количество объектов 20")));
+        QCOMPARE(QFileInfo(dir_.filePath("read.tvc")).size(), qint64(85224));
+        // What was read saves as the file that was written.
+        QCOMPARE(cli({"diff", file_, dir_.filePath("read.tvc")}).status, 0);
+
+        const Run v = cli({"verify", other_, "--lan", kSim});
+        QCOMPARE(v.status, 1);
+        QVERIFY(v.out.contains(QStringLiteral("other.apn")));
+    }
+
+    void usbWrite_verifiedOverLan()
+    {
+        const Run w = cli({"write", other_, "--usb", usb_.devicePath(), "--verify", "--lan", kSim});
+        QCOMPARE(w.status, 1); // the LAN side still holds the other image
+        QVERIFY(w.err.contains(QStringLiteral("выполнена")));
+        QByteArray expected;
+        save(dir_.filePath("again.tvc"), [] { CommonSettings s = validSettings(); s.apn = "other.apn"; return s; }(),
+             sampleRows(19), &expected);
+        QCOMPARE(usb_.image(), expected);
+    }
+
+    void failures_giveTheirMessageAndStatus_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<bool>("failWrite");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("nobody at the address") << QStringList{"write", "FILE", "--lan", "127.0.0.9"} << false << 3
+                                               << "Нет связи с 127.0.0.9";
+        QTest::newRow("the transceiver refuses the write") << QStringList{"write", "FILE", "--lan", "127.0.0.2"} << true
+                                                           << 3 << "Ошибка при записи конфигурации";
+        QTest::newRow("a check refuses the file") << QStringList{"write", "REFUSED", "--lan", "127.0.0.2"} << false << 2
+                                                  << "Не определен APN GPRS - канала";
+        QTest::newRow("both links") << QStringList{"write", "FILE", "--lan", "127.0.0.2", "--usb", "/dev/null"} << false
+                                    << 2 << "--lan";
+        QTest::newRow("a backup over USB") << QStringList{"write", "FILE", "--usb", "/dev/null", "--backup", "x"}
+                                           << false << 2 << "--backup";
+        QTest::newRow("no such port") << QStringList{"write", "FILE", "--usb", "/dev/no-such-port"} << false << 3
+                                      << "Нет доступного Com-порта";
+        QTest::newRow("read from nobody") << QStringList{"read", "--lan", "127.0.0.9"} << false << 3
+                                          << "Нет связи с 127.0.0.9";
+    }
+    void failures_giveTheirMessageAndStatus()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(bool, failWrite);
+        QFETCH(int, status);
+        QFETCH(QString, shown);
+        sim::LanFaults f;
+        f.failWrite = failWrite;
+        lan_.setFaults(f);
+        args.replaceInStrings(QStringLiteral("REFUSED"), refused_);
+        args.replaceInStrings(QStringLiteral("FILE"), file_);
+        args << QStringLiteral("--timeout-scale") << QStringLiteral("0.05");
+        const Run r = cli(args);
+        QCOMPARE(r.status, status);
+        QVERIFY2(r.err.contains(shown), qPrintable(r.err));
+        if (status == 2) {
+            for (const auto &d : lan_.received())
+                QVERIFY(d.kind != sim::Request::Datf);
+        }
+    }
+
+    void interrupt_endsAUsbWriteCleanly_andTheJournalSaysSo()
+    {
+        const int before = usb_.dataPackets();
+        const Run r = cli({"write", file_, "--usb", usb_.devicePath()}, [this, before](QProcess &p) {
+            runUntil([this, before] { return usb_.dataPackets() > before + 200; }, 30000);
+            ::kill(pid_t(p.processId()), SIGINT);
+        });
+        QVERIFY2(r.status == 3, qPrintable(r.err));
+        QVERIFY2(r.err.contains(QStringLiteral("Запись прервана.")), qPrintable(r.err));
+
+        const Run j = cli({"journal", "--json"});
+        QCOMPARE(j.status, 0);
+        const QJsonArray entries = QJsonDocument::fromJson(j.out.toUtf8()).object().value("entries").toArray();
+        QVERIFY(entries.size() >= 3);
+        const QJsonObject newest = entries.at(0).toObject();
+        QCOMPARE(newest.value("result").toString(), QStringLiteral("interrupted"));
+        QCOMPARE(newest.value("target").toString(), usb_.devicePath());
+        QCOMPARE(newest.value("program").toString(), QStringLiteral("cli"));
+        QVERIFY(QFileInfo::exists(newest.value("copy").toString()));
+        // Newest first: the times never rise down the list.
+        for (int i = 1; i < entries.size(); ++i)
+            QVERIFY(entries.at(i - 1).toObject().value("time").toString() >= entries.at(i).toObject().value("time").toString());
+    }
+};
+
+QTEST_GUILESS_MAIN(DeviceCommandsTest)
+#include "tst_devicecommands.moc"
