@@ -169,7 +169,7 @@ private slots:
         for (const char *command : {"dump ФАЙЛ", "diff A B", "export-csv ФАЙЛ", "import-csv CSV"}) {
             QVERIFY2(r.outText().contains(QStringLiteral("\n  ") + QString::fromUtf8(command)), command);
         }
-        QCOMPARE(r.outText().count(QStringLiteral("пример: tarvil-cli ")), 4);
+        QCOMPARE(r.outText().count(QStringLiteral("пример: tarvil-cli ")), 9);
         QVERIFY(r.outText().contains(QStringLiteral("3  трансивер не ответил")));
         const Run one = cli({QStringLiteral("diff"), QStringLiteral("--help")});
         QCOMPARE(one.status, 0);
@@ -182,7 +182,7 @@ private slots:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("message");
         QTest::newRow("no command") << QStringList{} << "не указана команда";
-        QTest::newRow("unknown command") << QStringList{"read"} << "нет команды \"read\"";
+        QTest::newRow("unknown command") << QStringList{"upload"} << "нет команды \"upload\"";
         QTest::newRow("too many files") << QStringList{"dump", "site.tvc", "site.tvc"} << "неверное число аргументов";
         QTest::newRow("an option the command does not take") << QStringList{"dump", "site.tvc", "-o", "x"}
                                                              << "команда dump не принимает -o, --output ФАЙЛ";
