@@ -16,6 +16,13 @@ paths=("$@")
 jobs=${JOBS:-2}
 
 tidy=$(command -v clang-tidy-14 || command -v clang-tidy || true)
+if [ -z "$tidy" ]; then
+    # Only this target needs it: installed from the distribution's packages.
+    SUDO=""
+    [ "$(id -u)" != "0" ] && SUDO="sudo"
+    $SUDO apt-get update -qq && DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq clang-tidy >/dev/null || true
+    tidy=$(command -v clang-tidy-14 || command -v clang-tidy || true)
+fi
 [ -n "$tidy" ] || { echo "clang-tidy is not installed (apt-get install clang-tidy)." >&2; exit 2; }
 db="$build/compile_commands.json"
 [ -f "$db" ] || { echo "No $db: configure the build first (make configure)." >&2; exit 2; }

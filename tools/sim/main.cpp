@@ -76,7 +76,7 @@ void saveImage(const QString &path, const QByteArray &image)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    QStringList arguments = app.arguments();
+    QStringList arguments = QCoreApplication::arguments();
     arguments.removeFirst();
     const ParsedOptions parsed = parseSimOptions(arguments);
     if (!parsed.options) {
@@ -154,7 +154,7 @@ int main(int argc, char *argv[])
         std::signal(SIGTERM, onSignal);
     }
 
-    const int code = app.exec();
+    const int code = QCoreApplication::exec();
     say(QStringLiteral("LAN: %1 writes, %2 failed writes, %3 reads; USB: %4 writes, %5 polls, %6 data packets")
             .arg(lan.writesCompleted())
             .arg(lan.writesFailed())
