@@ -670,6 +670,25 @@ void TA_Form::requestClose()
 
 void TA_Form::journalWrite(const WriteOutcome &outcome)
 {
+    // The copy and its line cost about a millisecond: they follow once the
+    // handler that ended the write, and whatever it posted (a result box),
+    // have run, so that the journal never holds a write up. A write cut
+    // short is journalled at once, for the tool may be closing.
+    if (outcome.result != WriteOutcome::Result::Interrupted) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, outcome] {
+                QMetaObject::invokeMethod(
+                    this, [this, outcome] { journalNow(outcome); }, Qt::QueuedConnection);
+            },
+            Qt::QueuedConnection);
+        return;
+    }
+    journalNow(outcome);
+}
+
+void TA_Form::journalNow(const WriteOutcome &outcome)
+{
     QString reason;
     if (!journal_->append(outcome, &reason) && !journalWarned_ && !journalProblem_)
         journalProblem_ = reason;

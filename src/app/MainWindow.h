@@ -102,6 +102,7 @@ private:
     QWidget *controlWidget(Control control) const;
     // A write or save has ended: into the journal, which never stops it.
     void journalWrite(const WriteOutcome &outcome);
+    void journalNow(const WriteOutcome &outcome);
     void showJournalWarning();
 
     std::unique_ptr<QtDialogs> ownDialogs_;

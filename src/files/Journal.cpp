@@ -206,9 +206,22 @@ QString Journal::keepCopy(const QString &serial, const QDateTime &time, const QB
     std::memcpy(copy.data(), image.constData(), size_t(kImageSize));
     PacketList packets;
     packets.buildFrom(copy);
-    QString reason;
-    if (!saveConfigFile(path, packets, &reason)) {
-        *error = QStringLiteral("нельзя сохранить копию %1 (%2)").arg(native(path), reason);
+    // Written whole under a passing name and then renamed, so that a copy is
+    // never seen half-written, but without the flush to disk a user's own save
+    // waits for: a copy is not worth holding up the write it records.
+    const QString part = path + QStringLiteral(".part");
+    QFile file(part);
+    const QByteArray bytes = serializeConfigFile(packets);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size() || !file.flush()) {
+        *error = QStringLiteral("нельзя сохранить копию %1 (%2)").arg(native(path), file.errorString());
+        file.remove();
+        return {};
+    }
+    file.close();
+    QFile::remove(path);
+    if (!QFile::rename(part, path)) {
+        *error = QStringLiteral("нельзя сохранить копию %1").arg(native(path));
+        QFile::remove(part);
         return {};
     }
     return native(QFileInfo(path).absoluteFilePath());

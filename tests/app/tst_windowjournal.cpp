@@ -182,8 +182,9 @@ private slots:
         const Written written = run(rig, scenario, folder.path());
         QVERIFY(!written.link.isEmpty());
 
+        // The line follows once the write's handler has returned.
+        QTRY_COMPARE(rig.window->journal().entries().size(), before + 1);
         const QList<JournalEntry> entries = rig.window->journal().entries();
-        QCOMPARE(entries.size(), before + 1);
         const JournalEntry &e = entries.first();
         QCOMPARE(e.program, QStringLiteral("window"));
         QCOMPARE(e.link, written.link);
@@ -247,7 +248,7 @@ private slots:
             QVERIFY(QFileInfo::exists(folder.filePath("again.tvc")));
         }
 
-        QCOMPARE(shownTexts(rig), boxes);
+        QTRY_COMPARE(shownTexts(rig), boxes);
         const UserMessage warning = rig.dialogs.messages.at(boxes.indexOf(QStringLiteral("warning")));
         QCOMPARE(warning.icon, MsgIcon::Warning);
         QVERIFY2(warning.text.contains(QDir::toNativeSeparators(journalFolder())), qPrintable(warning.text));
