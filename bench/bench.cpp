@@ -227,6 +227,22 @@ void benchUsb(int runs)
         tool.push_back(t.nsecsElapsed() / 1e6);
     }
     report("USB write", median(tool), median(baseline), 1.5);
+
+    // A transceiver that falls silent is polled every 5 ticks (275 ms), so
+    // that its return is seen within about a quarter of a second.
+    sim::UsbFaults silent;
+    silent.silent = true;
+    simulator.setFaults(silent);
+    runUntil([&] { return !window.form->links().usb().connected(); }, 5000);
+    const int polls0 = simulator.polls();
+    QElapsedTimer wall;
+    wall.start();
+    runUntil([] { return false; }, 3000);
+    const double rate = (simulator.polls() - polls0) / (wall.nsecsElapsed() / 1e9);
+    const bool ok = rate >= 3.0;
+    failed = failed || !ok;
+    std::printf("%-40s %6.2f a second   (goal >= 3.0)  %s\n", "USB polls to a silent transceiver", rate,
+                ok ? "ok" : "MISSED");
 }
 
 void benchFiles()

@@ -199,10 +199,11 @@ std::optional<Configuration> readOver(Context &c, Device &device)
     return configurationFromImage(device.image(), *catalogue);
 }
 
-// Saved as the window's save would save what it shows.
-bool saveAsWindow(Context &c, const Configuration &config, const QString &path)
+// Saved as the window's save would save what a read brought: the build keeps
+// the reserved bytes the transceiver returned, as it does in the window.
+bool saveAsWindow(Context &c, const Configuration &read, const QString &path)
 {
-    const BuiltConfig built = buildConfiguration(config.settings, config.rows);
+    const BuiltConfig built = buildConfiguration(read.settings, read.rows, &read.image);
     if (built.refused) {
         c.refuse(path, built.refused->text);
         return false;

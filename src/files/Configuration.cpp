@@ -120,9 +120,11 @@ OpenResult openConfiguration(const QString &path, const PanelTypeCatalogue &cata
     return open(path, catalogue, true);
 }
 
-BuiltConfig buildConfiguration(const CommonSettings &settings, const QList<ObjectRow> &rows)
+BuiltConfig buildConfiguration(const CommonSettings &settings, const QList<ObjectRow> &rows, const ConfigImage *held)
 {
     BuiltConfig built;
+    if (held)
+        built.image = *held;
     built.refused = firstRefusedCheck(settings);
     if (built.refused || !built.image.build(settings, rows))
         return built;

@@ -57,14 +57,17 @@ OpenResult openConfiguration(const QString &path, const PanelTypeCatalogue &cata
 // An image as a read shows it: the fields decoded, the table rebuilt.
 Configuration configurationFromImage(const ConfigImage &image, const PanelTypeCatalogue &catalogue);
 
-// What "Сохранить" in a fresh window writes for these settings and rows: the
-// image of the build and the file's bytes. Nothing, and the check that
-// refuses, when the write's checks refuse the settings.
+// What "Сохранить" writes for these settings and rows: the image of the build
+// and the file's bytes. A build leaves the reserved bytes of the common block
+// as the window's image holds them: zero in a fresh window (no `held`), the
+// transceiver's own after a read (`held` is the image read). Nothing, and the
+// check that refuses, when the write's checks refuse the settings.
 struct BuiltConfig {
     const WriteCheck *refused = nullptr;
     ConfigImage image;
     PacketList packets;
 };
-BuiltConfig buildConfiguration(const CommonSettings &settings, const QList<ObjectRow> &rows);
+BuiltConfig buildConfiguration(const CommonSettings &settings, const QList<ObjectRow> &rows,
+                               const ConfigImage *held = nullptr);
 
 } // namespace tarvil

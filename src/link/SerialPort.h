@@ -11,8 +11,10 @@ class QSerialPort;
 
 namespace tarvil {
 
-// The serial port of the USB link, as the link needs it. Reception runs in
-// the background; dataAvailable() and failed() arrive on the window thread.
+// The serial port of the USB link, as the link needs it. Everything runs on
+// the window's thread: the system buffers what arrives, and dataAvailable()
+// and failed() are delivered by the event loop once bytes wait or the port
+// fails.
 class SerialPort : public QObject {
     Q_OBJECT
 public:

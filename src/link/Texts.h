@@ -6,9 +6,12 @@
 
 #include <cstdint>
 
-// Every text the link, the transactions and the window show, in one place.
-// The wording, blanks and typos are the system's own: installers and their
-// manuals know them.
+// Every text the link and the transactions show: captions, the status line,
+// prompts, the port chooser, the write's field checks and every box a
+// transfer ends with. The window's own words (labels, menus, the file
+// commands' boxes) and the object table's refusals stay with the code that
+// shows them. The wording, blanks and typos are the system's own: installers
+// and their manuals know them.
 namespace tarvil::texts {
 
 // Captions
@@ -22,6 +25,11 @@ inline const QString kHardware = QStringLiteral("Оборудование");
 QString connectingTo(const QString &address);
 QString noLinkWith(const QString &address);
 inline const QString kNoLink = QStringLiteral("Нет связи");
+
+// The port chooser, asked once a port is needed and none is chosen
+inline const QString kSelectPort = QStringLiteral("Select Port");
+inline const QString kPortNotValid = QStringLiteral("The configured serial port is not valid.");
+inline const QString kChooseAnotherPort = QStringLiteral("Please choose another port.");
 
 // The connect prompt
 inline const QString kAddressPrompt = QStringLiteral("Введите IP-адрес трансивера");

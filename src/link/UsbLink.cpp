@@ -22,8 +22,8 @@ constexpr int kMemoryFailure = 0x25;
 
 constexpr int kPollTicks = 2;
 constexpr int kWatchTicks = 5;
-// Out of step, the link keeps quiet this long after the last byte it heard:
-// an answer later than that cannot be told from the answer to a new frame.
+// Settling a doubt, the link keeps quiet this long after the last byte it
+// heard: two watch intervals, so that an answer that was merely late has come.
 constexpr int kQuietTicks = 2 * kWatchTicks;
 
 bool isReplyByte(int b) { return b == kAck || b == kFatal || b == kNak || b == kMemoryFailure; }
@@ -80,9 +80,8 @@ bool UsbLink::openPort(QString *problem)
         return true;
     if (portName_.isEmpty()) {
         PortChoiceRequest request;
-        request.caption = QStringLiteral("Select Port");
-        request.lines = {QStringLiteral("The configured serial port is not valid."),
-                         QStringLiteral("Please choose another port.")};
+        request.caption = texts::kSelectPort;
+        request.lines = {texts::kPortNotValid, texts::kChooseAnotherPort};
         request.ports = serial_->ports();
         const auto chosen = dialogs_.choosePort(request);
         if (!chosen || chosen->trimmed().isEmpty())
@@ -126,11 +125,14 @@ void UsbLink::USB1Click()
     }
     if (state_ == State::Closed)
         state_ = State::Polling;
-    if (inFlight_) {
-        // A poll again now would put a second frame in flight.
-        resync();
+    // A write owns the link until it ends; it decides what goes out next.
+    if (stream_)
         return;
-    }
+    // Chosen again with the port open: a new poll at once, as at the first
+    // choice. The one in flight may still be answered, so an answer may now
+    // belong to either.
+    if (inFlight_)
+        doubt();
     writePoll();
     armWatch(kPollTicks);
 }
@@ -186,11 +188,17 @@ void UsbLink::sendFrame(int position)
     emit progressed(position, stream_->packets.count());
 }
 
-void UsbLink::resync()
+void UsbLink::settle()
 {
     inFlight_.reset();
-    state_ = State::Resyncing;
+    state_ = State::Settling;
     armWatch(kQuietTicks);
+}
+
+void UsbLink::doubt()
+{
+    if (state_ == State::Polling)
+        state_ = State::PollingInDoubt;
 }
 
 void UsbLink::showOffline()
@@ -211,16 +219,19 @@ void UsbLink::startWrite(const PacketList &packets)
     stream_ = Stream{packets, 0};
     timerUsbWrite_->start();
     switch (state_) {
-    case State::Resyncing: // packet 0 follows the poll that ends the quiet interval
+    case State::Settling: // packet 0 follows the poll that ends the quiet interval
     case State::Closed:
+        break;
+    case State::PollingInDoubt:
+        settle();
         break;
     case State::Polling:
     case State::WaitingToStart:
     case State::Streaming:
         if (inFlight_) {
             // The answer to the frame in flight comes first; packet 0 goes
-            // on it, so the link stays in step. Should it be lost, the watch
-            // puts the link in step again and the write starts after that.
+            // on it, so the link stays in step. Should it be lost, the link
+            // settles and the write starts after that.
             state_ = State::WaitingToStart;
             armWatch(kWatchTicks);
         } else {
@@ -241,26 +252,26 @@ void UsbLink::ComPortTriggerTimer()
     case State::Streaming:
         // A stream that a 0x25 stopped waits for the write's time-out.
         if (inFlight_)
-            resync();
+            settle();
         return;
-    case State::Resyncing:
-        // Quiet for a whole interval: whatever was late has come or is lost.
+    case State::Settling:
+        // Quiet for the whole interval: whatever was late has come or is
+        // lost, and this poll is the only frame in flight.
         writePoll();
         state_ = stream_ ? State::WaitingToStart : State::Polling;
         armWatch(kWatchTicks);
         return;
     case State::WaitingToStart:
         // The frame the write waits on went unanswered.
-        resync();
+        settle();
         return;
     case State::Polling:
+    case State::PollingInDoubt:
         showOffline();
-        if (inFlight_) {
-            // Its answer may still come: it must not be taken for the
-            // answer to a new poll.
-            resync();
-            return;
-        }
+        // Its answer may still come, and be taken for the answer to the
+        // next poll: harmless while polling, but not to be trusted by a write.
+        if (inFlight_)
+            doubt();
         writePoll();
         armWatch(kWatchTicks);
         return;
@@ -276,11 +287,13 @@ void UsbLink::ComPortTriggerAvail()
     if (count <= 0)
         return;
     int replies = 0;
-    int reply = -1;
+    int reply = -1; // the last reply byte
+    int last = -1;  // the last byte of all
     for (qint64 i = 0; i < count; ++i) {
         const int b = serial_->readByte();
         if (b < 0)
             break;
+        last = b;
         if (isReplyByte(b)) {
             ++replies;
             reply = b;
@@ -288,14 +301,26 @@ void UsbLink::ComPortTriggerAvail()
     }
     if (replies == 0 || state_ == State::Closed)
         return;
-    if (state_ == State::Resyncing) {
+    if (state_ == State::Settling) {
         armWatch(kQuietTicks); // the quiet interval begins again
         return;
     }
-    if (replies > 1 || !inFlight_) {
-        // More answers than frames in flight: which frame each answers
-        // cannot be told.
-        resync();
+    const bool matched = replies == 1 && inFlight_;
+    if (polling()) {
+        // The cycle goes on as described, on the last byte of the burst.
+        // More answers than frames in flight, or an answer lost in noise,
+        // leave it unknown which frame each byte answered; that matters
+        // only to a write.
+        if (!matched || last != reply)
+            doubt();
+        if (last != reply)
+            return;
+        inFlight_.reset();
+        onReply(reply, Frame{});
+        return;
+    }
+    if (!matched) {
+        settle();
         return;
     }
     const Frame frame = *inFlight_;
@@ -323,6 +348,7 @@ void UsbLink::onReply(int reply, const Frame &frame)
     }
     switch (state_) {
     case State::Polling:
+    case State::PollingInDoubt:
         if (reply == kAck) {
             view_.setStatusText(QString());
             connected_ = true;
@@ -354,7 +380,7 @@ void UsbLink::onReply(int reply, const Frame &frame)
             sendFrame(stream_->confirmed);
         break;
     case State::Closed:
-    case State::Resyncing:
+    case State::Settling:
         break;
     }
 }
@@ -381,13 +407,11 @@ void UsbLink::TimerUsbWriteTimer()
     NotificationScope scope;
     if (!stream_)
         return;
-    if (state_ == State::Streaming || state_ == State::WaitingToStart) {
-        if (inFlight_)
-            resync();
-        else {
-            state_ = State::Polling;
-            armWatch(kPollTicks);
-        }
+    if (!polling() && state_ != State::Closed) {
+        // The poll cycle takes over; an answer to the write's last frame may
+        // still be on its way.
+        state_ = inFlight_ || state_ == State::Settling ? State::PollingInDoubt : State::Polling;
+        armWatch(kPollTicks);
     }
     endWrite(WriteEnd::NoAnswer);
 }

@@ -21,22 +21,28 @@ class LinkView;
 class PumpWait;
 
 // The USB link: the serial port, the poll cycle and its watch, and the
-// stop-and-wait stream of a write. Exactly one frame (a poll or a packet) is
-// in flight at a time, and the link remembers which, so that every reply byte
-// is matched to the frame it answers. A byte that answers nothing it knows of
-// (a late answer to a frame it gave up on, a duplicate) puts the link out of
-// step: it then sends nothing for one watch interval, discards what arrives,
-// and polls again before it trusts the link. A write that began meanwhile
-// starts after that; a stream whose answer did not come goes on from the
-// frame that was not acknowledged.
+// stop-and-wait stream of a write. The link remembers the frame (a poll or a
+// packet) it last wrote, so that every reply byte is matched to the frame it
+// answers.
+//
+// Outside a write the poll cycle runs as described whatever happens: a poll
+// answered late is still an answer to a poll. A frame that went unanswered,
+// two answers in one burst, or an answer with nothing in flight only put the
+// cycle in doubt (PollingInDoubt): an answer may then belong to an earlier
+// frame. A write never starts, and never goes on, on such an answer: before
+// packet 0, and before a stream goes on after a lost answer, the link settles
+// the doubt. It sends nothing until two watch intervals have passed without a
+// byte, then polls, and trusts the link again on that poll's answer.
 class UsbLink : public QObject {
     Q_OBJECT
 public:
     enum class State {
         Closed,         // port not open
-        Polling,        // the poll cycle; connected() tells whether the last poll was answered
-        Resyncing,      // out of step: quiet for one watch interval, then a poll
-        WaitingToStart, // a write awaits the answer to the frame in flight, then sends its next frame
+        Polling,        // the poll cycle, every answer matched to its frame;
+                        // connected() tells whether the last poll was answered
+        PollingInDoubt, // the poll cycle, as above, but an answer may belong to an earlier frame
+        Settling,       // a write waits: quiet until two watch intervals pass without a byte, then a poll
+        WaitingToStart, // a write awaits the answer to the one frame in flight, then sends its next frame
         Streaming,      // a write: one packet per acknowledgement
     };
     enum class WriteEnd { Done, NoAnswer, Fatal, Lost };
@@ -92,7 +98,9 @@ private:
     void disarmWatch();
     void writePoll();
     void sendFrame(int position);
-    void resync();
+    void settle();
+    void doubt();
+    bool polling() const { return state_ == State::Polling || state_ == State::PollingInDoubt; }
     void showOffline();
     void onReply(int reply, const Frame &frame);
     void complete();

@@ -1,16 +1,20 @@
 // The tool against the project's transceiver simulator over UDP on loopback,
 // driven through the real main window as an installer would.
 #include "support/FakeLinkView.h"
+#include "support/TestEnv.h"
 #include "support/ToolRig.h"
 
 #include "app/ObjectPanel.h"
+#include "files/Configuration.h"
 #include "link/Links.h"
 #include "model/ObjectTable.h"
 #include "model/PanelTypeCatalogue.h"
 
 #include "SampleImage.h"
 
+#include <QFile>
 #include <QLineEdit>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
@@ -134,7 +138,9 @@ private slots:
         for (int i = 0; i < rows.size(); ++i)
             rows[i].TypeId = std::int16_t(i % 12); // the sample catalogue names 0..9
         QVERIFY(source.build(s, rows));
-        rig.lan.setImage(QByteArray(reinterpret_cast<const char *>(source.data()), kImageSize));
+        QByteArray held(reinterpret_cast<const char *>(source.data()), kImageSize);
+        held.replace(kCommonBase + CommonField::Reserved.offset, 3, QByteArray::fromHex("011F0D")); // the device's own
+        rig.lan.setImage(held);
         rig.action("ItemRead")->trigger();
 
         QCOMPARE(rig.dialogs.messages.value(0).text,
@@ -154,6 +160,26 @@ private slots:
                  QStringLiteral("Количество объектов 300"));
         QTRY_COMPARE(rig.lan.readsCompleted(), 1); // the last acknowledgement is on its way
         QVERIFY(rig.action("ItemWr")->isEnabled());
+
+        // Saved after the read, the file is what the transceiver holds, its
+        // reserved bytes included; tarvil-cli's read saves the same bytes.
+        const QString windowFile = rig.folder.filePath(QStringLiteral("window.tvc"));
+        rig.dialogs.saveNames.enqueue(windowFile);
+        rig.action("ItemSave")->trigger();
+        rig.window.reset(); // its UDP port is the command line's now
+        QProcess cli;
+        cli.setWorkingDirectory(rig.folder.path());
+        cli.start(QStringLiteral(TARVIL_CLI_PROGRAM), {"read", "--lan", "127.0.0.2", "--udp-port",
+                                                        QString::number(rig.port), "-o", "cli.tvc"});
+        QVERIFY(runUntil([&] { return cli.state() == QProcess::NotRunning; }, 60000));
+        QCOMPARE(cli.exitCode(), 0);
+        const auto bytes = [&rig](const char *name) {
+            QFile f(rig.folder.filePath(QString::fromLatin1(name)));
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        };
+        const OpenResult saved = openConfigFile(windowFile, PanelTypeCatalogue());
+        QCOMPARE(saved.config.fieldBytes(CommonField::Reserved), QByteArray::fromHex("011F0D"));
+        QCOMPARE(bytes("cli.tvc"), bytes("window.tvc"));
     }
 
     void read_aRepeatedBlockIsStoredOnce()

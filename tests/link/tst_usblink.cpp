@@ -29,7 +29,7 @@ struct Rig {
     QList<char> script;
     std::set<int> stored;
 
-    explicit Rig(Millis writeTimeout = Millis(3000))
+    explicit Rig(Millis writeTimeout = Millis(3000), Millis tick = Millis(40))
     {
         auto u = std::make_unique<FakeUdpEndpoint>();
         auto s = std::make_unique<FakeSerialPort>();
@@ -37,7 +37,7 @@ struct Rig {
         serial = s.get();
         LinkConfig config;
         config.timings = LinkTimings{}.scaled(0.004);
-        config.timings.serialTick = Millis(40);
+        config.timings.serialTick = tick;
         config.timings.usbWriteTimeout = writeTimeout;
         link = std::make_unique<Links>(view, view, image, config, std::move(s), std::move(u));
         link->formShow();
@@ -91,12 +91,34 @@ private slots:
         QCOMPARE(r.serial->written, QList<QByteArray>{kPoll});
         QVERIFY(r.timer("LinkWatchTrigger")->isActive());
 
-        // Again while open: no question. The poll in flight is not doubled:
-        // the new one follows a quiet watch interval.
+        // Again while open: no question, and a new poll at once.
         r.link->USB1Click();
         QCOMPARE(r.view.portRequests.size(), 1);
-        QCOMPARE(r.serial->pollsWritten(), 1);
-        QTRY_COMPARE(r.serial->pollsWritten(), 2);
+        QCOMPARE(r.serial->written, (QList<QByteArray>{kPoll, kPoll}));
+        QCOMPARE(r.timer("LinkWatchTrigger")->interval(), 2 * 40);
+    }
+
+    void silentTransceiver_isPolledAtEveryWatchExpiry()
+    {
+        // Ticks long enough never to pass in the test: the watch is expired by hand.
+        const int tick = 60000;
+        Rig r(Millis(3000), Millis(tick));
+        r.chooseUsb();
+        QTimer *watch = r.timer("LinkWatchTrigger");
+        QCOMPARE(watch->interval(), 2 * tick);
+        for (int expiry = 1; expiry <= 4; ++expiry) {
+            r.link->usb().ComPortTriggerTimer();
+            QCOMPARE(r.serial->pollsWritten(), 1 + expiry);
+            QCOMPARE(watch->interval(), 5 * tick);
+            QVERIFY(watch->isActive());
+        }
+        QCOMPARE(r.view.status, QStringLiteral("Нет связи"));
+        // The transceiver is back: its answer is seen at once.
+        r.serial->feed("\x01");
+        QCoreApplication::processEvents();
+        QVERIFY(r.link->usb().connected());
+        QCOMPARE(r.serial->pollsWritten(), 6);
+        QCOMPARE(watch->interval(), 2 * tick);
     }
 
     void choosingUsb_aComPortShowsItsNumber()
