@@ -44,6 +44,12 @@ trap 'rm -rf "$work"' EXIT
 dpkg-deb -x "$deb" "$work"
 desktop=$(find "$work/usr/share/applications" -name '*.desktop' | head -n 1)
 metainfo=$(find "$work/usr/share/metainfo" -name '*.xml' | head -n 1)
+# A double click on a .tvc opens it: the entry takes a file, of the type the
+# package declares.
+grep -qx 'MimeType=application/x-tarvil-config;' "$desktop" || fail "the desktop entry does not take .tvc files"
+grep -q '^Exec=tarvil-config %f$' "$desktop" || fail "the desktop entry does not pass the file"
+grep -q 'type="application/x-tarvil-config"' "$work/usr/share/mime/packages/ru.tarvil.TarvilConfig.xml" ||
+    fail "the package declares no type for .tvc files"
 if command -v desktop-file-validate >/dev/null 2>&1; then
     desktop-file-validate "$desktop" || fail "desktop-file-validate: $desktop"
 else

@@ -528,7 +528,18 @@ void TA_Form::ItemLoadClick()
         boxes_->openFileName({QStringLiteral("Загрузить конфигурацию"), QString(), kFileFilter, kFileSuffix});
     if (!path || path->isEmpty())
         return;
-    const LoadResult result = loadConfigFile(*path);
+    loadChosenFile(*path);
+}
+
+void TA_Form::loadFile(const QString &path)
+{
+    clearObjectCount();
+    loadChosenFile(path);
+}
+
+void TA_Form::loadChosenFile(const QString &path)
+{
+    const LoadResult result = loadConfigFile(path);
     if (result.status == LoadStatus::BadFormat) {
         boxes_->message(texts::loadBadFormat());
         return;

@@ -67,6 +67,9 @@ public:
     void ItemReadClick();
     void ItemLoadClick();
     void ItemSaveClick();
+    // "Загрузить" with the file already chosen: the tool started with a file
+    // (a double click on it) loads it this way.
+    void loadFile(const QString &path);
 
     // LinkView
     void setCaption(CaptionMode mode, const QString &detail = {}) override;
@@ -104,6 +107,7 @@ private:
     void journalWrite(const WriteOutcome &outcome);
     void journalNow(const WriteOutcome &outcome);
     void showJournalWarning();
+    void loadChosenFile(const QString &path);
 
     std::unique_ptr<QtDialogs> ownDialogs_;
     Dialogs *dialogs_;

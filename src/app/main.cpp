@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QTimer>
 #include <QTranslator>
 
 int main(int argc, char **argv)
@@ -24,5 +25,11 @@ int main(int argc, char **argv)
     tarvil::TA_Form mainWindow; // the first window: the program ends with it
     tarvil::TB_Form recodingTable;
     mainWindow.show();
+    // Started with a file (a double click on a .tvc): it is loaded as
+    // "Загрузить" would load it, once the window is up to show its boxes.
+    const QStringList arguments = QApplication::arguments();
+    if (arguments.size() > 1) {
+        QTimer::singleShot(0, &mainWindow, [&mainWindow, path = arguments.at(1)] { mainWindow.loadFile(path); });
+    }
     return QApplication::exec();
 }

@@ -11,6 +11,7 @@
 #ifdef Q_OS_WIN
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
 #endif
 
 int main(int argc, char *argv[])
@@ -20,6 +21,19 @@ int main(int argc, char *argv[])
 #ifdef Q_OS_WIN
     // CSV goes out with its own CR LF line ends.
     _setmode(_fileno(stdout), _O_BINARY);
+    // The text goes out in UTF-8; a console shows it as such, in Russian,
+    // whatever its code page was, and gets that code page back at the end.
+    const UINT consoleCodePage = GetConsoleOutputCP();
+    if (consoleCodePage != 0)
+        SetConsoleOutputCP(CP_UTF8);
+    struct RestoreCodePage {
+        UINT page;
+        ~RestoreCodePage()
+        {
+            if (page != 0)
+                SetConsoleOutputCP(page);
+        }
+    } restore{consoleCodePage};
 #endif
     QFile out;
     if (!out.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered))

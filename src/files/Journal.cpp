@@ -138,7 +138,17 @@ Journal::Journal(QString program, QString folder, int copyLimit, Clock clock)
       clock_(std::move(clock))
 {}
 
-QString Journal::defaultFolder() { return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation); }
+QString Journal::defaultFolder()
+{
+#ifdef Q_OS_WIN
+    // %APPDATA%\tarvil-config, where Windows users are told to look; it is
+    // also what lets each test run keep a folder of its own.
+    const QString appData = qEnvironmentVariable("APPDATA");
+    if (!appData.isEmpty())
+        return QDir::cleanPath(QDir::fromNativeSeparators(appData) + QLatin1Char('/') + QLatin1String(kToolDataName));
+#endif
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+}
 
 QString Journal::filePath() const { return QDir(folder_).filePath(QString::fromLatin1(kJournalFileName)); }
 

@@ -1,6 +1,7 @@
 // The tool against the project's transceiver simulator on a pseudo-terminal,
 // driven through the real main window.
 #include "support/FakeLinkView.h"
+#include "support/TestEnv.h"
 #include "support/ToolRig.h"
 
 #include "link/Links.h"
@@ -21,6 +22,8 @@ const QString kDone = QStringLiteral("Запись конфигурации тр
 class EndToEndUsbTest : public QObject {
     Q_OBJECT
 private slots:
+    void init() { TARVIL_SKIP_USB_EXCHANGE(); }
+
     void choosingUsb_pollsAndShowsTheLinkUp()
     {
         ToolRig rig;

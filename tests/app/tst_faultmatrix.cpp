@@ -5,6 +5,7 @@
 // works. Every row has a guaranteed end: a watchdog closes the window (a
 // confirmed close ends every wait) and the row fails as hung.
 #include "support/FakeLinkView.h"
+#include "support/TestEnv.h"
 #include "support/ToolRig.h"
 
 #include "SampleImage.h"
@@ -613,6 +614,8 @@ void FaultMatrixTest::faultMatrix()
 {
     QFETCH(Scenario, scenario);
     const Scenario &s = scenario;
+    if (s.channel != Channel::Lan)
+        TARVIL_SKIP_USB_EXCHANGE();
     ToolRig rig(s.timings);
     Run run(rig);
     const bool lan = s.channel == Channel::Lan;

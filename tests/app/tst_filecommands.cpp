@@ -44,11 +44,13 @@ private slots:
                                                              MsgIcon::Error, MsgButtons::Ok, false}));
     }
 
+    // The file is named as installers name them, in Cyrillic; the second
+    // window is started with it, as a double click on the file does.
     void saveThenLoad_restoresAFullConfiguration()
     {
         const QString path = [] {
             static QTemporaryDir keep;
-            return keep.filePath(QStringLiteral("12345.tvc"));
+            return keep.filePath(QStringLiteral("Склад №5 (12345).tvc"));
         }();
         CommonSettings s = validSettings();
         {
@@ -69,9 +71,9 @@ private slots:
             QVERIFY(!rig.action("ItemWr")->isEnabled() && !rig.action("ItemRead")->isEnabled());
         }
         ToolRig rig;
-        rig.dialogs.openNames.enqueue(path);
-        rig.action("ItemLoad")->trigger();
+        rig.window->loadFile(path);
         QVERIFY(rig.dialogs.messages.isEmpty());
+        QVERIFY(rig.dialogs.openRequests.isEmpty());
         QCOMPARE(rig.window->commonSettings(), s);
         const QList<ObjectRow> rows = rig.window->objectRows();
         QCOMPARE(rows.size(), 300);
@@ -104,6 +106,11 @@ private slots:
         rig.action("ItemLoad")->trigger();
         QCOMPARE(rig.dialogs.messages.size(), 2);
         QCOMPARE(rig.dialogs.messages.at(1).text, QStringLiteral("Формат файла не соответствует типу устройства!"));
+        // Started with the file, the tool says the same and keeps the same.
+        rig.window->loadFile(path);
+        QCOMPARE(rig.dialogs.messages.size(), 3);
+        QCOMPARE(rig.dialogs.messages.at(2), rig.dialogs.messages.at(0));
+        QCOMPARE(rig.window->objectRows().size(), 2);
     }
 
     void load_ofAFileEndingInsideAField_changesNothing()

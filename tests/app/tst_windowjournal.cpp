@@ -2,6 +2,7 @@
 // journal that cannot be written never stops a write, and the window then
 // warns once per run, after the write's own result.
 #include "support/FakeLinkView.h"
+#include "support/TestEnv.h"
 #include "support/ToolRig.h"
 
 #include "files/ConfigFile.h"
@@ -175,6 +176,8 @@ private slots:
         QFETCH(Scenario, scenario);
         QFETCH(QString, result);
         QFETCH(QString, message);
+        if (QByteArray(QTest::currentDataTag()).startsWith("usb"))
+            TARVIL_SKIP_USB_EXCHANGE();
 
         QTemporaryDir folder;
         ToolRig rig(quickRepeats());
@@ -223,6 +226,8 @@ private slots:
     {
         QFETCH(Scenario, scenario);
         QFETCH(QStringList, boxes);
+        if (QByteArray(QTest::currentDataTag()).startsWith("usb"))
+            TARVIL_SKIP_USB_EXCHANGE();
 
         blockJournal();
         QTemporaryDir folder;
@@ -268,6 +273,7 @@ private slots:
     {
         QFETCH(bool, restart);
         QFETCH(QStringList, results);
+        TARVIL_SKIP_USB_EXCHANGE();
 
         ToolRig rig;
         const qsizetype before = rig.window->journal().entries().size();

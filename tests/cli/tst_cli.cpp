@@ -126,7 +126,9 @@ public:
     }
 
 private:
-    QTemporaryDir dir_;
+    // Named in Cyrillic, as installers name their folders and files: every
+    // path the program takes and writes has such letters in it.
+    QTemporaryDir dir_{QDir::tempPath() + QStringLiteral("/Объекты-XXXXXX")};
 
     QString path(const QString &name) const { return dir_.filePath(name); }
 
@@ -159,7 +161,7 @@ private slots:
             if (name != QLatin1String("CentralType.txt"))
                 QFile::remove(path(name));
         }
-        writeFile(path(QStringLiteral("site.tvc")), fileOf(imageOf(siteSettings(), siteRows())));
+        writeFile(path(QStringLiteral("объект 5.tvc")), fileOf(imageOf(siteSettings(), siteRows())));
     }
 
     void help_listsEveryCommandWithAnExample()
@@ -183,16 +185,16 @@ private slots:
         QTest::addColumn<QString>("message");
         QTest::newRow("no command") << QStringList{} << "не указана команда";
         QTest::newRow("unknown command") << QStringList{"upload"} << "нет команды \"upload\"";
-        QTest::newRow("too many files") << QStringList{"dump", "site.tvc", "site.tvc"} << "неверное число аргументов";
-        QTest::newRow("an option the command does not take") << QStringList{"dump", "site.tvc", "-o", "x"}
+        QTest::newRow("too many files") << QStringList{"dump", "объект 5.tvc", "объект 5.tvc"} << "неверное число аргументов";
+        QTest::newRow("an option the command does not take") << QStringList{"dump", "объект 5.tvc", "-o", "x"}
                                                              << "команда dump не принимает -o, --output ФАЙЛ";
-        QTest::newRow("an unknown option") << QStringList{"dump", "site.tvc", "--fast"} << "Unknown option 'fast'";
-        QTest::newRow("a value missing") << QStringList{"export-csv", "site.tvc", "-o"} << "Missing value after '-o'";
+        QTest::newRow("an unknown option") << QStringList{"dump", "объект 5.tvc", "--fast"} << "Unknown option 'fast'";
+        QTest::newRow("a value missing") << QStringList{"export-csv", "объект 5.tvc", "-o"} << "Missing value after '-o'";
         QTest::newRow("import without --into") << QStringList{"import-csv", "a.csv"} << "команде import-csv нужен --into";
-        QTest::newRow("an output given twice") << QStringList{"export-csv", "site.tvc", "-o", "a", "-o", "b"}
+        QTest::newRow("an output given twice") << QStringList{"export-csv", "объект 5.tvc", "-o", "a", "-o", "b"}
                                                << "указан больше одного раза";
-        QTest::newRow("JSON where CSV goes out") << QStringList{"export-csv", "site.tvc", "--json"} << "--json нужен вместе с -o";
-        QTest::newRow("a catalogue that is not there") << QStringList{"dump", "site.tvc", "--catalogue", "none.txt"}
+        QTest::newRow("JSON where CSV goes out") << QStringList{"export-csv", "объект 5.tvc", "--json"} << "--json нужен вместе с -o";
+        QTest::newRow("a catalogue that is not there") << QStringList{"dump", "объект 5.tvc", "--catalogue", "none.txt"}
                                                        << "none.txt: каталог типов ППК не найден";
     }
     void badArguments()
@@ -203,12 +205,12 @@ private slots:
         QCOMPARE(r.status, 2);
         QVERIFY2(r.errText().contains(message), qPrintable(r.errText()));
         QVERIFY(r.out.isEmpty());
-        QCOMPARE(filesInFolder(), (QStringList{"CentralType.txt", "site.tvc"}));
+        QCOMPARE(filesInFolder(), (QStringList{"CentralType.txt", "объект 5.tvc"}));
     }
 
     void dump_printsTheFieldsAndTheTableInTheWindowsOrder()
     {
-        const Run r = cli({QStringLiteral("dump"), QStringLiteral("site.tvc")});
+        const Run r = cli({QStringLiteral("dump"), QStringLiteral("объект 5.tvc")});
         QCOMPARE(r.status, 0);
         QVERIFY(r.err.isEmpty());
         const QStringList lines = r.outText().split(QLatin1Char('\n'));
@@ -231,7 +233,7 @@ private slots:
 
         // Another catalogue names the types otherwise.
         writeFile(path(QStringLiteral("types.txt")), cp1251::encode(QStringLiteral("77;Свой тип;1;0\r\n")));
-        const Run named = cli({QStringLiteral("dump"), QStringLiteral("site.tvc"), QStringLiteral("--catalogue"),
+        const Run named = cli({QStringLiteral("dump"), QStringLiteral("объект 5.tvc"), QStringLiteral("--catalogue"),
                                QStringLiteral("types.txt")});
         QCOMPARE(named.status, 0);
         QVERIFY(named.outText().contains(QRegularExpression(QStringLiteral("\n0010 .* Свой тип\n"))));
@@ -327,10 +329,10 @@ private slots:
         QFETCH(QString, message);
         writeFile(path(QStringLiteral("bad.tvc")), file);
         writeFile(path(QStringLiteral("objects.csv")), objectsToCsv(siteRows()));
-        const QByteArray siteBefore = readFile(path(QStringLiteral("site.tvc")));
+        const QByteArray siteBefore = readFile(path(QStringLiteral("объект 5.tvc")));
         QStringList args{command};
         if (command == QLatin1String("diff"))
-            args << QStringLiteral("site.tvc") << QStringLiteral("bad.tvc");
+            args << QStringLiteral("объект 5.tvc") << QStringLiteral("bad.tvc");
         else if (command == QLatin1String("import-csv"))
             args << QStringLiteral("objects.csv") << QStringLiteral("--into") << QStringLiteral("bad.tvc");
         else
@@ -340,8 +342,8 @@ private slots:
         QCOMPARE(r.errText(), QStringLiteral("tarvil-cli: bad.tvc: ") + message + QLatin1Char('\n'));
         QVERIFY(r.out.isEmpty());
         QCOMPARE(readFile(path(QStringLiteral("bad.tvc"))), file);
-        QCOMPARE(readFile(path(QStringLiteral("site.tvc"))), siteBefore);
-        QCOMPARE(filesInFolder(), (QStringList{"CentralType.txt", "bad.tvc", "objects.csv", "site.tvc"}));
+        QCOMPARE(readFile(path(QStringLiteral("объект 5.tvc"))), siteBefore);
+        QCOMPARE(filesInFolder(), (QStringList{"CentralType.txt", "bad.tvc", "objects.csv", "объект 5.tvc"}));
     }
 
     void missingFile_saysWhy()
@@ -436,7 +438,7 @@ private slots:
         CommonSettings other = siteSettings();
         other.apn = QStringLiteral("other.apn");
         writeFile(path(QStringLiteral("b.tvc")), fileOf(imageOf(other, siteRows())));
-        const Run r = cli({QStringLiteral("diff"), QStringLiteral("site.tvc"), QStringLiteral("b.tvc"),
+        const Run r = cli({QStringLiteral("diff"), QStringLiteral("объект 5.tvc"), QStringLiteral("b.tvc"),
                            QStringLiteral("--json")});
         QCOMPARE(r.status, 1);
         const QJsonArray common = QJsonDocument::fromJson(r.out).object().value(QStringLiteral("common")).toArray();
@@ -453,22 +455,22 @@ private slots:
                                             "00A0;0B02;222;12;15;5;2;Контроллер доступа\r\n"
                                             "00B0;0B02;+380501234567;12;15;3;2;Пожарный ППК-2\r\n")
                                  .toUtf8();
-        const Run out = cli({QStringLiteral("export-csv"), QStringLiteral("site.tvc")});
+        const Run out = cli({QStringLiteral("export-csv"), QStringLiteral("объект 5.tvc")});
         QCOMPARE(out.status, 0);
         QCOMPARE(out.out, expected);
 
-        const Run file = cli({QStringLiteral("export-csv"), QStringLiteral("site.tvc"), QStringLiteral("-o"),
+        const Run file = cli({QStringLiteral("export-csv"), QStringLiteral("объект 5.tvc"), QStringLiteral("-o"),
                               QStringLiteral("objects.csv")});
         QCOMPARE(file.status, 0);
         QCOMPARE(readFile(path(QStringLiteral("objects.csv"))), expected);
         QCOMPARE(file.outText(), QStringLiteral("Объектов: 3, записаны в objects.csv\n"));
 
-        const Run json = cli({QStringLiteral("export-csv"), QStringLiteral("site.tvc"), QStringLiteral("--output"),
+        const Run json = cli({QStringLiteral("export-csv"), QStringLiteral("объект 5.tvc"), QStringLiteral("--output"),
                               QStringLiteral("again.csv"), QStringLiteral("--json")});
         QCOMPARE(json.status, 0);
         QCOMPARE(QJsonDocument::fromJson(json.out).object(), (QJsonObject{{"file", "again.csv"}, {"objects", 3}}));
 
-        const Run nowhere = cli({QStringLiteral("export-csv"), QStringLiteral("site.tvc"), QStringLiteral("-o"),
+        const Run nowhere = cli({QStringLiteral("export-csv"), QStringLiteral("объект 5.tvc"), QStringLiteral("-o"),
                                  QStringLiteral("no/such/folder/x.csv")});
         QCOMPARE(nowhere.status, 2);
         QVERIFY(nowhere.errText().startsWith(QStringLiteral("tarvil-cli: no/such/folder/x.csv: не удалось записать файл")));
@@ -488,13 +490,13 @@ private slots:
     {
         QFETCH(QByteArray, csv);
         writeFile(path(QStringLiteral("in.csv")), csv);
-        const QByteArray siteBefore = readFile(path(QStringLiteral("site.tvc")));
+        const QByteArray siteBefore = readFile(path(QStringLiteral("объект 5.tvc")));
         const Run r = cli({QStringLiteral("import-csv"), QStringLiteral("in.csv"), QStringLiteral("--into"),
-                           QStringLiteral("site.tvc"), QStringLiteral("-o"), QStringLiteral("new.tvc")});
+                           QStringLiteral("объект 5.tvc"), QStringLiteral("-o"), QStringLiteral("new.tvc")});
         QCOMPARE(r.errText(), QString());
         QCOMPARE(r.status, 0);
         QCOMPARE(r.outText(), QStringLiteral("Объектов: 2, записаны в new.tvc\n"));
-        QCOMPARE(readFile(path(QStringLiteral("site.tvc"))), siteBefore);
+        QCOMPARE(readFile(path(QStringLiteral("объект 5.tvc"))), siteBefore);
 
         // The file's settings, the objects of the CSV in the table's order.
         QList<ObjectRow> rows{object("0005", "+7901", 0, 0), object("00C0", "+7900", 9, 30)};
@@ -516,10 +518,10 @@ private slots:
                                  "0003;0001;;;1;1;1;\n"
                                  "0004;0001;+7900;;x;1;300;\n")
                       .toUtf8());
-        const QByteArray siteBefore = readFile(path(QStringLiteral("site.tvc")));
+        const QByteArray siteBefore = readFile(path(QStringLiteral("объект 5.tvc")));
         for (const QStringList &target : {QStringList{}, QStringList{QStringLiteral("-o"), QStringLiteral("new.tvc")}}) {
             const Run r = cli(QStringList{QStringLiteral("import-csv"), QStringLiteral("in.csv"), QStringLiteral("--into"),
-                                          QStringLiteral("site.tvc")}
+                                          QStringLiteral("объект 5.tvc")}
                               + target);
             QCOMPARE(r.status, 2);
             QCOMPARE(r.errText(),
@@ -531,11 +533,11 @@ private slots:
                                     "tarvil-cli: in.csv: строка 5, «Протокол»: нужно число от 0 до 255\n"
                                     "tarvil-cli: in.csv: строк с ошибками: 3; ничего не записано\n"));
             QVERIFY(r.out.isEmpty());
-            QCOMPARE(readFile(path(QStringLiteral("site.tvc"))), siteBefore);
-            QCOMPARE(filesInFolder(), (QStringList{"CentralType.txt", "in.csv", "site.tvc"}));
+            QCOMPARE(readFile(path(QStringLiteral("объект 5.tvc"))), siteBefore);
+            QCOMPARE(filesInFolder(), (QStringList{"CentralType.txt", "in.csv", "объект 5.tvc"}));
         }
         const Run json = cli({QStringLiteral("import-csv"), QStringLiteral("in.csv"), QStringLiteral("--into"),
-                              QStringLiteral("site.tvc"), QStringLiteral("--json")});
+                              QStringLiteral("объект 5.tvc"), QStringLiteral("--json")});
         QCOMPARE(json.status, 2);
         const QJsonArray problems = QJsonDocument::fromJson(json.out).object().value(QStringLiteral("problems")).toArray();
         QCOMPARE(problems.size(), 4);
@@ -603,7 +605,7 @@ private slots:
         QCOMPARE(imported.status, 0);
         QCOMPARE(readFile(path(QStringLiteral("full.tvc"))), windowBuilt);
         // Replaced whole: no temporary file left beside it.
-        QCOMPARE(filesInFolder(), (QStringList{"CentralType.txt", "full.csv", "full.tvc", "site.tvc", "window.tvc"}));
+        QCOMPARE(filesInFolder(), (QStringList{"CentralType.txt", "full.csv", "full.tvc", "window.tvc", "объект 5.tvc"}));
 
         // And once more: a fixed point.
         QCOMPARE(cli({QStringLiteral("export-csv"), QStringLiteral("full.tvc")}).out,

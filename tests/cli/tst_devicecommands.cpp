@@ -18,7 +18,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#ifndef Q_OS_WIN
 #include <signal.h>
+#endif
 
 using namespace tarvil;
 using namespace tarvil::test;
@@ -38,7 +40,9 @@ const QString kSim = QStringLiteral("127.0.0.2");
 class DeviceCommandsTest : public QObject {
     Q_OBJECT
 
-    QTemporaryDir dir_;
+    // Named in Cyrillic, as installers name their folders and files: every
+    // path the program takes and writes has such letters in it.
+    QTemporaryDir dir_{QDir::tempPath() + QStringLiteral("/Объекты-XXXXXX")};
     sim::LanSimulator lan_;
     sim::UsbSimulator usb_;
     QString file_;     // a site's configuration
@@ -91,7 +95,9 @@ private slots:
     {
         QVERIFY(dir_.isValid());
         QVERIFY(lan_.start(QHostAddress(kSim), udpPort()));
+#ifndef Q_OS_WIN
         QVERIFY(usb_.open());
+#endif
         file_ = save(dir_.filePath("site.tvc"), validSettings(), sampleRows(20), &built_);
         CommonSettings s = validSettings();
         s.apn = QStringLiteral("other.apn");
@@ -148,6 +154,7 @@ private slots:
 
     void usbWrite_verifiedOverLan()
     {
+        TARVIL_SKIP_USB_EXCHANGE();
         const Run w = cli({"write", other_, "--usb", usb_.devicePath(), "--verify", "--lan", kSim});
         QCOMPARE(w.status, 1); // the LAN side still holds the other image
         QVERIFY(w.err.contains(QStringLiteral("выполнена")));
@@ -201,6 +208,8 @@ private slots:
 
     void interrupt_endsAUsbWriteCleanly_andTheJournalSaysSo()
     {
+        TARVIL_SKIP_USB_EXCHANGE();
+#ifndef Q_OS_WIN
         const int before = usb_.dataPackets();
         const Run r = cli({"write", file_, "--usb", usb_.devicePath()}, [this, before](QProcess &p) {
             runUntil([this, before] { return usb_.dataPackets() > before + 200; }, 30000);
@@ -221,6 +230,7 @@ private slots:
         // Newest first: the times never rise down the list.
         for (int i = 1; i < entries.size(); ++i)
             QVERIFY(entries.at(i - 1).toObject().value("time").toString() >= entries.at(i).toObject().value("time").toString());
+#endif
     }
 };
 

@@ -1,6 +1,8 @@
 // Which CentralType.txt the window loads: the working folder's first, the
 // sample installed with the program only when the working folder has none.
+// Where the journal goes.
 #include "files/DataPaths.h"
+#include "files/Journal.h"
 #include "model/PanelTypeCatalogue.h"
 
 #include <QDir>
@@ -88,6 +90,20 @@ private slots:
         PanelTypeCatalogue catalogue;
         QCOMPARE(catalogue.LoadCatalogue(path), QString());
         QCOMPARE(catalogue.count(), rows);
+    }
+
+    // Where the README tells the user to look: %APPDATA%\tarvil-config on
+    // Windows, the XDG data folder elsewhere.
+    void journalFolder_isTheUsersDataFolder()
+    {
+        useToolDataFolder();
+#ifdef Q_OS_WIN
+        const QString base = QDir::fromNativeSeparators(qEnvironmentVariable("APPDATA"));
+#else
+        const QString base = qEnvironmentVariable("XDG_DATA_HOME");
+#endif
+        QVERIFY(!base.isEmpty());
+        QCOMPARE(Journal::defaultFolder(), QDir::cleanPath(base + QStringLiteral("/tarvil-config")));
     }
 };
 

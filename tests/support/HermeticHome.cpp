@@ -22,6 +22,7 @@ void useOwnHome()
     qputenv("XDG_DATA_HOME", path + "/data");
     qputenv("XDG_CACHE_HOME", path + "/cache");
     qputenv("XDG_STATE_HOME", path + "/state");
+    qputenv("APPDATA", path + "/appdata"); // where the journal goes on Windows
 }
 
 } // namespace

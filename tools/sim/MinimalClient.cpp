@@ -11,9 +11,11 @@
 
 #include <cerrno>
 #include <cstring>
+#ifndef Q_OS_WIN
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
+#endif
 
 #include <functional>
 
@@ -204,6 +206,10 @@ ClientResult MinimalClient::usbWrite(const QString &devicePath, const QByteArray
         failed.error = QStringLiteral("the image is not %1 bytes").arg(kImageBytes);
         return failed;
     }
+#ifdef Q_OS_WIN
+    failed.error = QStringLiteral("%1: the USB baseline needs a POSIX pseudo-terminal").arg(devicePath);
+    return failed;
+#else
     const QByteArray path = devicePath.toLocal8Bit();
     const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
@@ -273,6 +279,7 @@ ClientResult MinimalClient::usbWrite(const QString &devicePath, const QByteArray
     notifier.setEnabled(false);
     ::close(fd);
     return result;
+#endif
 }
 
 } // namespace tarvil::sim

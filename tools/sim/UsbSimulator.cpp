@@ -9,9 +9,11 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#ifndef Q_OS_WIN
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
+#endif
 
 namespace tarvil::sim {
 
@@ -51,6 +53,12 @@ bool UsbSimulator::open()
 {
     close();
     error_.clear();
+#ifdef Q_OS_WIN
+    // The device end of the USB link is a POSIX pseudo-terminal; on Windows
+    // the simulator carries the LAN link only.
+    error_ = QStringLiteral("pseudo-terminals are not available on Windows");
+    return false;
+#else
     const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
     if (master < 0) {
         error_ = systemError("posix_openpt");
@@ -89,6 +97,7 @@ bool UsbSimulator::open()
     notifier_ = new QSocketNotifier(qintptr(master_), QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, &UsbSimulator::onReadable);
     return true;
+#endif
 }
 
 void UsbSimulator::close()
@@ -101,8 +110,10 @@ void UsbSimulator::close()
     // This may run inside the notifier's own slot: let the event loop free it.
     notifier_->deleteLater();
     notifier_ = nullptr;
+#ifndef Q_OS_WIN
     ::close(master_);
     ::close(slave_);
+#endif
     master_ = -1;
     slave_ = -1;
     emit closed();
@@ -155,6 +166,7 @@ void UsbSimulator::resetStream()
 
 void UsbSimulator::onReadable()
 {
+#ifndef Q_OS_WIN
     char buffer[4096];
     while (master_ >= 0) {
         const ssize_t n = ::read(master_, buffer, sizeof buffer);
@@ -168,6 +180,7 @@ void UsbSimulator::onReadable()
             handleFrame(*frame);
         }
     }
+#endif
 }
 
 void UsbSimulator::handleFrame(const Frame &frame)
@@ -309,7 +322,11 @@ void UsbSimulator::writeByte(std::uint8_t byte)
         return;
     // A full queue means nobody reads the slave: the byte is lost, as on a
     // line with no one listening.
+#ifndef Q_OS_WIN
     (void)!::write(master_, &byte, 1);
+#else
+    Q_UNUSED(byte);
+#endif
 }
 
 void UsbSimulator::finish(const UsbFrame &entry)
