@@ -58,6 +58,9 @@ bool QtSerialPort::open(const QString &name, OpenError *error, QString *reason)
     // A pseudo-terminal has no modem lines and refuses them; it still works.
     port_->setDataTerminalReady(true);
     port_->setRequestToSend(true);
+    // Whatever the device sent before the port was ours answers nothing the
+    // link will write.
+    port_->clear(QSerialPort::AllDirections);
     port_->clearError();
     configuring_ = false;
     return true;

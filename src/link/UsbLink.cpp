@@ -22,8 +22,9 @@ constexpr int kMemoryFailure = 0x25;
 
 constexpr int kPollTicks = 2;
 constexpr int kWatchTicks = 5;
-// Settling a doubt, the link keeps quiet this long after the last byte it
-// heard: two watch intervals, so that an answer that was merely late has come.
+// Settling a doubt, the link keeps quiet this long after the last reply byte
+// it heard: two watch intervals, so that an answer that was merely late has
+// come.
 constexpr int kQuietTicks = 2 * kWatchTicks;
 
 bool isReplyByte(int b) { return b == kAck || b == kFatal || b == kNak || b == kMemoryFailure; }
@@ -105,6 +106,10 @@ bool UsbLink::openPort(QString *problem)
 
 void UsbLink::USB1Click()
 {
+    // A write owns the link until it ends: its watch, the frame in flight and
+    // the command lock stay as they are.
+    if (stream_)
+        return;
     QString problem;
     if (openPort(&problem)) {
         disarmWatch();
@@ -125,9 +130,6 @@ void UsbLink::USB1Click()
     }
     if (state_ == State::Closed)
         state_ = State::Polling;
-    // A write owns the link until it ends; it decides what goes out next.
-    if (stream_)
-        return;
     // Chosen again with the port open: a new poll at once, as at the first
     // choice. The one in flight may still be answered, so an answer may now
     // belong to either.
@@ -250,7 +252,9 @@ void UsbLink::ComPortTriggerTimer()
     case State::Closed:
         return;
     case State::Streaming:
-        // A stream that a 0x25 stopped waits for the write's time-out.
+        // An answer that did not come: settle, then go on from that frame. A
+        // stream that a 0x25 stopped has nothing in flight and waits for the
+        // next answer or the write's time-out.
         if (inFlight_)
             settle();
         return;
@@ -289,6 +293,8 @@ void UsbLink::ComPortTriggerAvail()
     int replies = 0;
     int reply = -1; // the last reply byte
     int last = -1;  // the last byte of all
+    bool fatalSeen = false;
+    bool memoryFailureSeen = false;
     for (qint64 i = 0; i < count; ++i) {
         const int b = serial_->readByte();
         if (b < 0)
@@ -297,21 +303,20 @@ void UsbLink::ComPortTriggerAvail()
         if (isReplyByte(b)) {
             ++replies;
             reply = b;
+            fatalSeen = fatalSeen || b == kFatal;
+            memoryFailureSeen = memoryFailureSeen || b == kMemoryFailure;
         }
     }
     if (replies == 0 || state_ == State::Closed)
         return;
-    if (state_ == State::Settling) {
-        armWatch(kQuietTicks); // the quiet interval begins again
-        return;
-    }
-    const bool matched = replies == 1 && inFlight_;
+    // One reply byte, nothing after it, and a frame it can answer.
+    const bool matched = replies == 1 && last == reply && inFlight_;
     if (polling()) {
         // The cycle goes on as described, on the last byte of the burst.
         // More answers than frames in flight, or an answer lost in noise,
         // leave it unknown which frame each byte answered; that matters
         // only to a write.
-        if (!matched || last != reply)
+        if (!matched)
             doubt();
         if (last != reply)
             return;
@@ -320,7 +325,18 @@ void UsbLink::ComPortTriggerAvail()
         return;
     }
     if (!matched) {
-        settle();
+        // A write cannot tell which frame these bytes answer; it settles
+        // first. What the transceiver said about itself still counts.
+        if (fatalSeen) {
+            fatal();
+            return;
+        }
+        if (memoryFailureSeen)
+            deferred_.post([this] { dialogs_.message(texts::memoryFailure()); });
+        if (state_ == State::Settling)
+            armWatch(kQuietTicks); // the quiet interval begins again
+        else
+            settle();
         return;
     }
     const Frame frame = *inFlight_;

@@ -22,17 +22,19 @@ class PumpWait;
 
 // The USB link: the serial port, the poll cycle and its watch, and the
 // stop-and-wait stream of a write. The link remembers the frame (a poll or a
-// packet) it last wrote, so that every reply byte is matched to the frame it
-// answers.
+// packet) it last wrote, so that a write takes a reply byte only as the
+// answer to that frame.
 //
 // Outside a write the poll cycle runs as described whatever happens: a poll
-// answered late is still an answer to a poll. A frame that went unanswered,
-// two answers in one burst, or an answer with nothing in flight only put the
-// cycle in doubt (PollingInDoubt): an answer may then belong to an earlier
-// frame. A write never starts, and never goes on, on such an answer: before
-// packet 0, and before a stream goes on after a lost answer, the link settles
-// the doubt. It sends nothing until two watch intervals have passed without a
-// byte, then polls, and trusts the link again on that poll's answer.
+// answered late is still an answer to a poll. Whatever leaves it unknown
+// which frame a byte answers only puts the cycle in doubt (PollingInDoubt):
+// a frame that went unanswered, two answers in one burst, an answer with
+// nothing in flight or followed by noise, "USB" chosen again with a poll in
+// flight. The doubt stays until a write needs the link: before packet 0, and
+// before a stream goes on after a lost answer, the link settles it. It sends
+// nothing until two watch intervals have passed without a reply byte, then
+// polls, and trusts the link again on that poll's answer. A fatal 0x02 and a
+// 0x25 count whenever they come.
 class UsbLink : public QObject {
     Q_OBJECT
 public:
@@ -41,7 +43,7 @@ public:
         Polling,        // the poll cycle, every answer matched to its frame;
                         // connected() tells whether the last poll was answered
         PollingInDoubt, // the poll cycle, as above, but an answer may belong to an earlier frame
-        Settling,       // a write waits: quiet until two watch intervals pass without a byte, then a poll
+        Settling,       // a write waits: quiet until two watch intervals pass without a reply byte, then a poll
         WaitingToStart, // a write awaits the answer to the one frame in flight, then sends its next frame
         Streaming,      // a write: one packet per acknowledgement
     };
@@ -60,7 +62,7 @@ public:
     void shutdown();
 
     State state() const { return state_; }
-    // UsbConnected: the transceiver answered the last poll (or a write runs).
+    // UsbConnected: the transceiver answered the last poll; a write leaves it as it was.
     bool connected() const { return connected_; }
     bool writing() const { return stream_.has_value(); }
     bool isOpen() const;

@@ -136,7 +136,11 @@ private slots:
         const int reserved = kCommonBase + CommonField::Reserved.offset;
         expected.replace(reserved, CommonField::Reserved.width, lan_.image().mid(reserved, CommonField::Reserved.width));
         QCOMPARE(lan_.image(), expected);
-        QCOMPARE(QDir(dir_.filePath("before")).entryList({"12345-*.tvc"}).size(), 1);
+        const QStringList backups = QDir(dir_.filePath("before")).entryList({"12345-*.tvc"});
+        QCOMPARE(backups.size(), 1);
+        // The backup is what the transceiver held, its reserved bytes too.
+        const OpenResult backup = openConfigFile(QDir(dir_.filePath("before")).filePath(backups.at(0)), PanelTypeCatalogue());
+        QCOMPARE(backup.config.fieldBytes(CommonField::Reserved), lan_.image().mid(reserved, CommonField::Reserved.width));
 
         const Run r = cli({"read", "--lan", kSim, "-o", "read.tvc"});
         QCOMPARE(r.status, 0);

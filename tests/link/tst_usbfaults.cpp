@@ -87,9 +87,9 @@ struct Rig {
     ConfigImage image;
     std::unique_ptr<Links> link;
     Device device;
-    int tick = 20;
+    int tick;
 
-    Rig()
+    explicit Rig(int tickMs = 20) : tick(tickMs)
     {
         auto s = std::make_unique<FakeSerialPort>();
         serial = s.get();
@@ -248,10 +248,41 @@ private slots:
         r.link->WrBtnClick();
         QCOMPARE(r.link->usb().state(), UsbLink::State::Settling);
         QTRY_VERIFY_WITH_TIMEOUT(!r.link->usb().writing(), 90000);
-        QCOMPARE(r.serial->written.at(before).at(0), '#');
-        QCOMPARE(r.serial->written.at(before + 1).at(0), ';');
+        QCOMPARE(r.serial->written.at(before).at(0), '#'); // a poll answered before any packet
         QCOMPARE(r.device.memory, r.built());
         QCOMPARE(r.view.messages.value(0).text, QStringLiteral("Запись конфигурации трансивера № 12345 выполнена"));
+    }
+
+    // While a write settles the doubt, nothing goes out and no answer is
+    // taken for the write's; "USB" chosen again changes nothing; what the
+    // transceiver says of itself (0x25, 0x02) still counts.
+    void settling_sendsNothing_butHearsTheTransceiver()
+    {
+        Rig r(60000); // no timer expires by itself here
+        r.serial->feed("\x01");
+        QCoreApplication::processEvents();
+        QVERIFY(r.link->usb().connected());
+        r.link->USB1Click(); // two polls in flight
+        r.device.port->onWrite = nullptr; // the test answers now
+        const qsizetype before = r.serial->written.size();
+        r.link->WrBtnClick();
+        QCOMPARE(r.link->usb().state(), UsbLink::State::Settling);
+
+        r.serial->feed("\x01");
+        QCoreApplication::processEvents();
+        r.link->USB1Click();
+        QCOMPARE(r.link->usb().state(), UsbLink::State::Settling);
+        QCOMPARE(r.serial->written.size(), before);
+        QVERIFY(r.view.locked && r.link->findChild<QTimer *>("LinkWatchTrigger")->isActive());
+
+        r.serial->feed("\x25");
+        QTRY_COMPARE(r.view.messages.value(0).text, QStringLiteral("Отказ оборудования"));
+        QCOMPARE(r.link->usb().state(), UsbLink::State::Settling);
+        r.serial->feed("\x02");
+        QTRY_VERIFY(!r.link->usb().writing());
+        QVERIFY(!r.serial->isOpen());
+        QTRY_COMPARE(r.view.messages.value(1).text, QStringLiteral("Ошибка выбора типа ППК!"));
+        QCOMPARE(r.serial->written.size(), before);
     }
 };
 
