@@ -13,7 +13,7 @@ PACKAGE_BUILD ?= build-package
 CCACHE := $(shell command -v ccache 2>/dev/null)
 
 .PHONY: all deps configure build run test stress bench soak sim screenshot clean fuzz fuzz-smoke fuzz-build \
-        fuzz-seeds lint package
+        fuzz-seeds lint package windows windows-test
 
 all: build
 
@@ -90,6 +90,23 @@ package:
 	cmake --build $(PACKAGE_BUILD) -j $(JOBS)
 	cd $(PACKAGE_BUILD) && cpack -G DEB
 	bash scripts/check-package.sh "$$(ls -t $(PACKAGE_BUILD)/tarvil-config_*.deb | head -n 1)"
+
+# The Windows x86_64 build: Qt for Windows built once from Debian's source
+# package into WIN_QT (about an hour the first time), the programs, the
+# bundle and its import check, the NSIS installer and a zip, in build-windows/.
+WIN_QT ?= $(HOME)/.cache/tarvil-config/qt-6.4.2-win64
+# Qt Serial Port's source, which Debian's archive does not carry.
+QTSERIALPORT_SOURCE ?= $(abspath ../shared/third_party/qtserialport-everywhere-src-6.4.2.tar.xz)
+export WIN_QT QTSERIALPORT_SOURCE
+windows:
+	@bash scripts/deps.sh windows
+	bash scripts/windows.sh build
+
+# The same, then the test suite built for Windows and run under Wine, and the
+# installer tried there as a user would.
+windows-test:
+	@bash scripts/deps.sh windows
+	bash scripts/windows.sh test
 
 clean:
 	rm -rf $(BUILD)

@@ -6,13 +6,21 @@
 #   scripts/deps.sh package  and what `make package` needs: dpkg-shlibdeps and
 #                            file for CPack's .deb, the desktop-entry and
 #                            AppStream validators for the package check
+#   scripts/deps.sh windows  and what `make windows` and `make windows-test`
+#                            need: the MinGW-w64 cross compilers, Ninja,
+#                            dpkg-source (for Qt's source package), NSIS,
+#                            Wine, Qt's translations, and for the trial of
+#                            the window under Wine Xvfb, xdotool, ImageMagick
+#                            and a font with Cyrillic letters
 set -euo pipefail
 
 want_fuzz=no
 want_package=no
+want_windows=no
 case "${1:-}" in
 fuzz) want_fuzz=yes ;;
 package) want_package=yes ;;
+windows) want_windows=yes ;;
 esac
 
 have_all() {
@@ -42,7 +50,16 @@ have_package() {
     command -v desktop-file-validate >/dev/null 2>&1
 }
 
-if have_all && { [ "$want_fuzz" = no ] || have_fuzz; } && { [ "$want_package" = no ] || have_package; }; then
+have_windows() {
+    command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1 && command -v ninja >/dev/null 2>&1 &&
+    command -v dpkg-source >/dev/null 2>&1 && command -v makensis >/dev/null 2>&1 &&
+    command -v wine >/dev/null 2>&1 && command -v Xvfb >/dev/null 2>&1 && command -v xdotool >/dev/null 2>&1 &&
+    command -v import >/dev/null 2>&1 && command -v xwininfo >/dev/null 2>&1 &&
+    [ -f /usr/share/qt6/translations/qtbase_ru.qm ] && [ -f /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf ]
+}
+
+if have_all && { [ "$want_fuzz" = no ] || have_fuzz; } && { [ "$want_package" = no ] || have_package; } &&
+    { [ "$want_windows" = no ] || have_windows; }; then
     exit 0
 fi
 
@@ -72,10 +89,17 @@ fi
 if [ "$want_package" = yes ]; then
     packages+=(dpkg-dev file appstream desktop-file-utils)
 fi
+if [ "$want_windows" = yes ]; then
+    packages+=(g++-mingw-w64-x86-64-posix ninja-build dpkg-dev xz-utils nsis wine64 wine qt6-translations-l10n
+               xvfb xdotool x11-utils imagemagick fonts-dejavu-core)
+fi
 DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${packages[@]}" >/dev/null
 have_all || { echo "The build dependencies could not be installed." >&2; exit 1; }
 if [ "$want_package" = yes ]; then
     have_package || { echo "The packaging tools could not be installed." >&2; exit 1; }
+fi
+if [ "$want_windows" = yes ]; then
+    have_windows || { echo "The tools of the Windows build could not be installed." >&2; exit 1; }
 fi
 if [ "$want_fuzz" = yes ]; then
     have_fuzz || { echo "clang cannot link a libFuzzer target with the sanitizers." >&2; exit 1; }

@@ -16,11 +16,16 @@ int main(int argc, char **argv)
     // The desktop entry it was started from: its icon and name in the task bar.
     QGuiApplication::setDesktopFileName(QStringLiteral("ru.tarvil.TarvilConfig"));
 
-    // Buttons of the standard boxes in the user's language, where Qt has it.
+    // Buttons of the standard boxes in the user's language, where Qt has it:
+    // Qt's own translations, or those that travel with the program (Windows).
     QTranslator qtTexts;
-    if (qtTexts.load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"),
-                     QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QApplication::installTranslator(&qtTexts);
+    for (const QString &folder : {QLibraryInfo::path(QLibraryInfo::TranslationsPath),
+                                  QCoreApplication::applicationDirPath() + QStringLiteral("/translations")}) {
+        if (qtTexts.load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"), folder)) {
+            QApplication::installTranslator(&qtTexts);
+            break;
+        }
+    }
 
     tarvil::TA_Form mainWindow; // the first window: the program ends with it
     tarvil::TB_Form recodingTable;
