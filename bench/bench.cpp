@@ -94,7 +94,20 @@ struct Window {
     {
         dialogs.texts << kSimAddress.toString();
         action("Lan")->trigger();
+        runUntil([this] { return !form->links().lan().connecting(); }, 60000);
         return form->links().lan().state() == lsIdle;
+    }
+    // A command, run to the end its transaction reports.
+    void runToEnd(const char *name)
+    {
+        bool ended = false;
+        Links &links = form->links();
+        const auto w = QObject::connect(&links.writer(), &WriteTransaction::finished, [&ended] { ended = true; });
+        const auto r = QObject::connect(&links.reader(), &ReadTransaction::finished, [&ended] { ended = true; });
+        action(name)->trigger();
+        runUntil([&ended] { return ended; }, 120000);
+        QObject::disconnect(w);
+        QObject::disconnect(r);
     }
 };
 
@@ -144,13 +157,13 @@ void benchLan(int runs)
     for (int i = 0; i < runs; ++i) {
         QElapsedTimer t;
         t.start();
-        window.action("ItemWr")->trigger();
+        window.runToEnd("ItemWr");
         toolWrite.push_back(t.nsecsElapsed() / 1e6);
         const auto b = client.lanWrite(image);
         baseWrite.push_back(b.elapsed.count() / 1e6);
 
         t.start();
-        window.action("ItemRead")->trigger();
+        window.runToEnd("ItemRead");
         toolRead.push_back(t.nsecsElapsed() / 1e6);
         const auto r = client.lanRead();
         baseRead.push_back(r.elapsed.count() / 1e6);
@@ -185,7 +198,7 @@ void benchLan(int runs)
             window.form->links().shutdown(); // ends the wait
         });
     });
-    window.action("ItemWr")->trigger();
+    window.runToEnd("ItemWr");
     reportCpu("LAN write waiting for a silent transceiver", share);
 }
 
@@ -222,7 +235,7 @@ void benchUsb(int runs)
         const int before = window.dialogs.messages;
         QElapsedTimer t;
         t.start();
-        window.action("ItemWr")->trigger();
+        window.runToEnd("ItemWr");
         runUntil([&] { return window.dialogs.messages > before; }, 120000);
         tool.push_back(t.nsecsElapsed() / 1e6);
     }

@@ -173,19 +173,38 @@ int main(int argc, char **argv)
     QStringList violations;
     long rssStart = 0;
 
-    // Runs one command to its end; the watchdog ends a hang by confirming a close.
-    const auto run = [&](const char *action) {
+    // Runs one command to its end, as its finished() tells; the watchdog ends
+    // a hang by confirming a close.
+    const auto run = [&](const char *action) -> std::optional<Outcome> {
+        std::optional<Outcome> outcome;
+        Links &links = rig.window->links();
+        const auto w = QObject::connect(&links.writer(), &WriteTransaction::finished,
+                                        [&outcome](const WriteOutcome &o) { outcome = o; });
+        const auto r = QObject::connect(&links.reader(), &ReadTransaction::finished,
+                                        [&outcome](const Outcome &o) { outcome = o; });
         QTimer watchdog;
         watchdog.setSingleShot(true);
-        bool hung = false;
         QObject::connect(&watchdog, &QTimer::timeout, [&] {
-            hung = true;
             rig.dialogs.answers.enqueue(MsgAnswer::Yes);
             rig.window->close();
         });
-        watchdog.start(60000);
+        watchdog.start(120000);
         rig.action(action)->trigger();
-        return !hung;
+        runUntil([&] { return outcome.has_value() || !watchdog.isActive(); }, 130000);
+        QObject::disconnect(w);
+        QObject::disconnect(r);
+        if (!watchdog.isActive())
+            return std::nullopt; // hung
+        return outcome;
+    };
+    // A failure is told in the box the user saw; anything else is silence
+    // or a claim the tool cannot make.
+    const auto ending = [&](const Outcome &o, const QString &what, const QString &where) {
+        if (o.result != Outcome::Result::Failed || o.message.isEmpty() || !hasText(rig.dialogs, o.message)) {
+            violations << QStringLiteral("%1: the %2 ended without a box that says why").arg(where, what);
+            return;
+        }
+        ++outcomes[QStringLiteral("%1 ended: ").arg(what) + told(rig.dialogs)];
     };
 
     for (int cycle = 0; cycle < lanCycles; ++cycle) {
@@ -195,37 +214,33 @@ int main(int argc, char **argv)
         // A different image every cycle.
         apn->setText(QStringLiteral("apn%1").arg(cycle));
         rig.dialogs.clearRecords();
-        if (!run("ItemWr")) {
-            violations << QStringLiteral("cycle %1 (%2): the write hung").arg(cycle).arg(fault.name);
+        const QString where = QStringLiteral("cycle %1 (%2)").arg(cycle).arg(fault.name);
+        const std::optional<Outcome> written = run("ItemWr");
+        if (!written) {
+            violations << where + QStringLiteral(": the write hung");
             break;
         }
-        if (hasText(rig.dialogs, writeDone)) {
-            if (rig.lan.image() != rig.builtImage())
-                violations << QStringLiteral("cycle %1 (%2): write reported done, transceiver differs")
-                                  .arg(cycle).arg(fault.name);
+        if (written->done()) {
+            if (rig.lan.image() != rig.builtImage() || !hasText(rig.dialogs, writeDone))
+                violations << where + QStringLiteral(": write reported done, transceiver differs");
             ++outcomes[QStringLiteral("LAN write done")];
-        } else if (rig.dialogs.messages.isEmpty()) {
-            violations << QStringLiteral("cycle %1 (%2): the write ended in silence").arg(cycle).arg(fault.name);
         } else {
-            ++outcomes[QStringLiteral("LAN write ended: ") + told(rig.dialogs)];
+            ending(*written, QStringLiteral("LAN write"), where);
         }
 
         rig.dialogs.clearRecords();
         const QByteArray held = rig.lan.image();
-        if (!run("ItemRead")) {
-            violations << QStringLiteral("cycle %1 (%2): the read hung").arg(cycle).arg(fault.name);
+        const std::optional<Outcome> read = run("ItemRead");
+        if (!read) {
+            violations << where + QStringLiteral(": the read hung");
             break;
         }
-        const bool readDone = !rig.dialogs.messages.isEmpty() &&
-                              rig.dialogs.messages.last().text.startsWith(QStringLiteral("Чтение конфигурации"));
-        if (readDone) {
+        if (read->done()) {
             if (rig.builtImage() != held)
-                violations << QStringLiteral("cycle %1 (%2): read reported done, image differs").arg(cycle).arg(fault.name);
+                violations << where + QStringLiteral(": read reported done, image differs");
             ++outcomes[QStringLiteral("LAN read done")];
-        } else if (rig.dialogs.messages.isEmpty()) {
-            violations << QStringLiteral("cycle %1 (%2): the read ended in silence").arg(cycle).arg(fault.name);
         } else {
-            ++outcomes[QStringLiteral("LAN read ended: ") + told(rig.dialogs)];
+            ending(*read, QStringLiteral("LAN read"), where);
         }
         // The read filled the window; the next cycle writes what it shows.
         rig.typeSettings(validSettings());
@@ -243,27 +258,19 @@ int main(int argc, char **argv)
             rig.usb.setFaults(fault.make(random));
             apn->setText(QStringLiteral("usb%1").arg(cycle));
             rig.dialogs.clearRecords();
-            if (!run("ItemWr")) {
-                violations << QStringLiteral("USB %1 (%2): the write hung").arg(cycle).arg(fault.name);
-                break;
-            }
-            // The stream runs on; it ends with a box either way.
-            const bool ended = runUntil(
-                [&] { return !rig.window->links().usb().writing() && !rig.dialogs.messages.isEmpty() &&
-                             rig.action("ItemLink")->isEnabled(); },
-                120000);
-            if (!ended) {
-                violations << QStringLiteral("USB %1 (%2): the write never ended").arg(cycle).arg(fault.name);
+            const QString where = QStringLiteral("USB %1 (%2)").arg(cycle).arg(fault.name);
+            const std::optional<Outcome> written = run("ItemWr");
+            if (!written) {
+                violations << where + QStringLiteral(": the write never ended");
                 break;
             }
             runUntil([] { return false; }, 50); // a box that follows another one
-            if (hasText(rig.dialogs, writeDone)) {
-                if (rig.usb.image() != rig.builtImage())
-                    violations << QStringLiteral("USB %1 (%2): write reported done, transceiver differs")
-                                      .arg(cycle).arg(fault.name);
+            if (written->done()) {
+                if (rig.usb.image() != rig.builtImage() || !hasText(rig.dialogs, writeDone))
+                    violations << where + QStringLiteral(": write reported done, transceiver differs");
                 ++outcomes[QStringLiteral("USB write done")];
             } else {
-                ++outcomes[QStringLiteral("USB write ended: ") + told(rig.dialogs)];
+                ending(*written, QStringLiteral("USB write"), where);
             }
             rig.usb.setFaults({});
             if (!runUntil([&] { return rig.window->links().usb().connected(); }, 10000)) {

@@ -9,7 +9,7 @@
 #include "files/DataPaths.h"
 #include "files/Journal.h"
 #include "link/Links.h"
-#include "link/PumpWait.h"
+#include "link/Notifications.h"
 #include "link/Texts.h"
 #include "model/ObjectTable.h"
 
@@ -138,7 +138,7 @@ TA_Form::TA_Form(Dialogs *dialogs, const LinkConfig &config, QWidget *parent)
 
     // Last: the link may talk to the view as soon as it exists.
     links_ = new Links(*this, *boxes_, image_, config, {}, {}, this);
-    connect(&links_->writer(), &WriteTransaction::writeFinished, this,
+    connect(&links_->writer(), &WriteTransaction::finished, this,
             [this](const WriteOutcome &outcome) { journalWrite(outcome); });
 }
 
@@ -506,9 +506,11 @@ void TA_Form::ItemSaveClick()
     // are built; a refused check leaves any file of that name as it was.
     SaveTarget target{[this, file = *path, serial](const PacketList &packets) {
         // The build has just filled the image the packets come from.
-        WriteOutcome outcome{
-            WriteOutcome::Target::File, file, serial,
-            WriteOutcome::Result::Done, {},   QByteArray(reinterpret_cast<const char *>(image_.data()), kImageSize)};
+        WriteOutcome outcome;
+        outcome.target = WriteOutcome::Target::File;
+        outcome.targetName = file;
+        outcome.serial = serial;
+        outcome.image = QByteArray(reinterpret_cast<const char *>(image_.data()), kImageSize);
         QString reason;
         if (!saveConfigFile(file, packets, &reason)) {
             const UserMessage box = texts::saveFailed(file, reason);

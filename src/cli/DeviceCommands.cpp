@@ -50,7 +50,8 @@ bool stderrIsTerminal()
 #endif
 }
 
-// A real event loop until `done` holds, the user interrupts, or `ms` pass.
+// The program's own event loop until `done` holds, the user interrupts, or
+// `ms` pass: the link moves on from its signals meanwhile.
 bool runUntil(const std::function<bool()> &done, int ms)
 {
     if (done())
@@ -61,7 +62,7 @@ bool runUntil(const std::function<bool()> &done, int ms)
         if (done() || gInterrupted.load())
             loop.quit();
     });
-    check.start(5);
+    check.start(10);
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
     return done();
@@ -83,13 +84,17 @@ public:
             return links_->reader().state() == ReadTransaction::State::Reading ? links_->reader().progress()
                                                                                 : links_->writer().progress();
         };
-        QObject::connect(&links_->writer(), &WriteTransaction::writeFinished, [this](const WriteOutcome &o) {
+        QObject::connect(&links_->writer(), &WriteTransaction::finished, [this](const WriteOutcome &o) {
+            written_ = o;
+            if (o.result == WriteOutcome::Result::Refused)
+                return; // nothing was sent
             if (o.image.size() == kImageSize)
                 std::memcpy(sent_.data(), o.image.constData(), kImageSize);
             QString why;
             if (!journal_.append(o, &why))
                 c_.err() << journalWarningText(why) << '\n' << Qt::flush;
         });
+        QObject::connect(&links_->reader(), &ReadTransaction::finished, [this](const Outcome &o) { read_ = o; });
         gInterrupted.store(false);
         std::signal(SIGINT, onInterrupt);
         watch_.setInterval(20);
@@ -114,20 +119,29 @@ public:
     // held before it (a read's, after --backup).
     const ConfigImage &sent() const { return sent_; }
 
+    // "LAN" with the address typed, until the transceiver answers or the
+    // connect's countdown ends.
     bool connectLan(const QString &address)
     {
         view_.address = address;
         links_->LanClick();
-        return !interrupted_ && links_->lan().state() == lsIdle;
+        LanLink &lan = links_->lan();
+        runUntil([&lan] { return lan.state() == lsIdle || !lan.connecting(); }, kForever);
+        stopIfInterrupted();
+        return !interrupted_ && lan.state() == lsIdle;
     }
 
     // A read over LAN into the image; false when it failed (its box said why).
     bool read()
     {
+        read_.reset();
         links_->ItemReadClick();
+        if (links_->reader().state() != ReadTransaction::State::Reading)
+            return false;
+        runUntil([this] { return read_.has_value(); }, kForever);
+        stopIfInterrupted();
         view_.endProgress();
-        return !interrupted_ && !view_.messages.isEmpty() &&
-               view_.messages.last().text.startsWith(QStringLiteral("Чтение конфигурации трансивера"));
+        return !interrupted_ && read_ && read_->done();
     }
 
     // The write of `config` over the link chosen; true when the transceiver
@@ -136,33 +150,39 @@ public:
     {
         view_.settings = config.settings;
         view_.rows = config.rows;
-        const QString done = texts::writeDone(config.settings.serial).text;
         if (usb) {
             view_.device = device;
             links_->USB1Click();
             if (!links_->usb().isOpen())
                 return false;
             if (!runUntil([this] { return links_->usb().connected(); }, timeout(5000))) {
+                stopIfInterrupted();
                 if (!interrupted_)
                     view_.message(texts::noAnswer(texts::kNoAnswer));
                 return false;
             }
-            const int before = int(view_.messages.size());
-            links_->WrBtnClick();
-            runUntil([&] { return !links_->usb().writing() && view_.messages.size() > before; }, 3600 * 1000);
-            if (gInterrupted.load() && !interrupted_) {
-                interrupted_ = true;
-                links_->shutdown();
-            }
-        } else {
-            links_->WrBtnClick();
         }
+        written_.reset();
+        links_->WrBtnClick();
+        runUntil([this] { return written_.has_value(); }, kForever);
+        stopIfInterrupted();
         view_.endProgress();
-        return !interrupted_ && view_.shown(done);
+        return !interrupted_ && written_ && written_->done();
     }
 
 private:
+    // A transfer's own time-outs end it; this only bounds a wait on nothing.
+    static constexpr int kForever = 24 * 3600 * 1000;
+
     int timeout(int ms) const { return std::max(100, int(ms * c_.timeoutScale)); }
+    // Ctrl+C seen between the watch's turns: the transfer ends now.
+    void stopIfInterrupted()
+    {
+        if (gInterrupted.load() && !interrupted_) {
+            interrupted_ = true;
+            links_->shutdown();
+        }
+    }
 
     Context &c_;
     ConsoleView view_;
@@ -172,6 +192,8 @@ private:
     std::unique_ptr<Links> links_;
     QTimer watch_;
     bool interrupted_ = false;
+    std::optional<WriteOutcome> written_; // how the last write ended
+    std::optional<Outcome> read_;         // how the last read ended
 };
 
 int interruptedStatus(Context &c, bool writing)

@@ -50,6 +50,7 @@ QString resultName(WriteOutcome::Result result)
     case WriteOutcome::Result::Done: return QStringLiteral("done");
     case WriteOutcome::Result::Failed: return QStringLiteral("failed");
     case WriteOutcome::Result::Interrupted: return QStringLiteral("interrupted");
+    case WriteOutcome::Result::Refused: break; // sent nothing: never journalled
     }
     return {};
 }
@@ -159,6 +160,9 @@ bool Journal::append(const WriteOutcome &outcome, QString *error)
             *error = reason;
         return false;
     };
+    // Only what sent something is journalled.
+    if (outcome.result == WriteOutcome::Result::Refused)
+        return true;
     if (folder_.isEmpty())
         return fail(QStringLiteral("не определена папка данных пользователя"));
     if (!QDir().mkpath(folder_) || !QFileInfo(folder_).isDir())

@@ -2,14 +2,13 @@
 
 #include "link/Dialogs.h"
 #include "link/LinkView.h"
-#include "link/PumpWait.h"
+#include "link/Notifications.h"
 #include "link/Texts.h"
 #include "link/Timers.h"
 #include "link/UdpEndpoint.h"
 #include "model/ConfigImage.h"
 #include "model/IpAddress.h"
 
-#include <QCoreApplication>
 
 #include <cstring>
 
@@ -17,17 +16,17 @@ namespace tarvil {
 
 namespace {
 
+// The connect's own countdown: 11 turns of about half a second.
 constexpr int kConnectTurns = 11;
-constexpr int kConnectPump = 50;
 
 } // namespace
 
-LanLink::LanLink(LinkView &view, Dialogs &dialogs, PumpWait &pump, LinkSession &session, const LinkConfig &config,
+LanLink::LanLink(LinkView &view, Dialogs &dialogs, const StopFlag &stop, const LinkConfig &config,
                  std::unique_ptr<UdpEndpoint> udp, QObject *parent)
-    : QObject(parent), view_(view), dialogs_(dialogs), pump_(pump), session_(session), config_(config),
-      udp_(std::move(udp))
+    : QObject(parent), view_(view), dialogs_(dialogs), stop_(stop), config_(config), udp_(std::move(udp))
 {
     setObjectName(QStringLiteral("LanLink"));
+    qRegisterMetaType<tarvil::LanReply>();
     if (!udp_)
         udp_ = std::make_unique<QtUdpEndpoint>();
     udp_->setParent(nullptr);
@@ -36,9 +35,11 @@ LanLink::LanLink(LinkView &view, Dialogs &dialogs, PumpWait &pump, LinkSession &
     timerUdp_ = makeTimer(this, "TimerUDP", config_.timings.keepAlive);
     timerWaitAck_ = makeTimer(this, "TimerWaitAck", config_.timings.waitAck);
     timerWaitBlock_ = makeTimer(this, "TimerWaitBlock", config_.timings.waitBlock);
+    timerConnect_ = makeTimer(this, "TimerConnect", config_.timings.connectTurn * kConnectTurns, true);
     connect(timerUdp_, &QTimer::timeout, this, &LanLink::TimerUDPTimer);
     connect(timerWaitAck_, &QTimer::timeout, this, &LanLink::TimerWaitAckTimer);
     connect(timerWaitBlock_, &QTimer::timeout, this, &LanLink::TimerWaitBlockTimer);
+    connect(timerConnect_, &QTimer::timeout, this, &LanLink::connectTimedOut);
     connect(udp_.get(), &UdpEndpoint::datagramReceived, this, &LanLink::ConfUDPDataReceived);
 
     bound_ = udp_->bind(config_.localPort, &bindError_);
@@ -54,13 +55,9 @@ void LanLink::reportBindFailure()
     dialogs_.message(texts::udpBindFailed(config_.localPort, bindError_));
 }
 
-void LanLink::setState(LinkState state)
-{
-    if (state_ == state)
-        return;
-    state_ = state;
-    pump_.wake();
-}
+bool LanLink::connecting() const { return timerConnect_->isActive(); }
+
+void LanLink::setState(LinkState state) { state_ = state; }
 
 void LanLink::send(const QByteArray &bytes)
 {
@@ -73,27 +70,12 @@ void LanLink::send(const QByteArray &bytes)
 void LanLink::request(const QByteArray &bytes, LinkState awaiting, int retries)
 {
     retriesLeft_ = retries;
-    if (awaiting == lsWaitResult)
-        result_ = LanReply::None;
     send(bytes);
     setState(awaiting);
     enable(timerWaitAck_);
 }
 
 void LanLink::sendOnce(const QByteArray &bytes) { send(bytes); }
-
-LanLink::WaitResult LanLink::waitFor(LinkState target, int n)
-{
-    for (;;) {
-        if (state_ == target)
-            return WaitResult::Reached;
-        if (pump_.stopped())
-            return WaitResult::Stopped;
-        pump_.wait(n);
-        if (state_ == lsFailed)
-            return WaitResult::Failed;
-    }
-}
 
 void LanLink::beginRead(ConfigImage &target, int retries)
 {
@@ -106,6 +88,22 @@ void LanLink::beginRead(ConfigImage &target, int retries)
     request(LanFrame::readF(), lsReading, retries);
 }
 
+void LanLink::release(bool keepAlive)
+{
+    disable(timerWaitAck_);
+    disable(timerWaitBlock_);
+    readTarget_ = nullptr;
+    setState(lsIdle);
+    if (keepAlive)
+        enable(timerUdp_);
+}
+
+void LanLink::stopWaiting()
+{
+    disable(timerWaitAck_);
+    disable(timerWaitBlock_);
+}
+
 void LanLink::keepAlive(bool on)
 {
     if (on)
@@ -114,18 +112,22 @@ void LanLink::keepAlive(bool on)
         disable(timerUdp_);
 }
 
-void LanLink::stopAckTimer() { disable(timerWaitAck_); }
-
-void LanLink::stopWaitTimers()
-{
-    disable(timerWaitAck_);
-    disable(timerWaitBlock_);
-}
-
 void LanLink::stopTimersForExit()
 {
     disable(timerUdp_);
     disable(timerWaitAck_);
+}
+
+void LanLink::shutdown()
+{
+    // A connect runs its countdown out at once, as if its time had passed.
+    if (timerConnect_->isActive()) {
+        timerConnect_->stop();
+        connectTimedOut();
+    }
+    disable(timerWaitAck_);
+    disable(timerWaitBlock_);
+    readTarget_ = nullptr;
 }
 
 void LanLink::LanClick()
@@ -133,7 +135,7 @@ void LanLink::LanClick()
     if (transceiverAddress_.isEmpty())
         transceiverAddress_ = texts::kDefaultAddress;
     const auto entered = dialogs_.inputText(texts::kLanWork, texts::kAddressPrompt, transceiverAddress_);
-    if (!entered)
+    if (!entered || stop_.isSet())
         return;
     transceiverAddress_ = *entered;
     const QString address = transceiverAddress_;
@@ -148,32 +150,24 @@ void LanLink::LanClick()
     view_.LockCommands();
     view_.setGaugeVisible(false);
 
-    session_.activeChannel = Channel::Lan;
+    emit chosen();
     setState(lsConnecting);
     enable(timerUdp_);
+    timerConnect_->start();
+}
 
-    // The connect's own countdown: 11 turns of about half a second.
-    int turnsLeft = kConnectTurns;
-    ++session_.lanWaits;
-    for (;;) {
-        if (state_ == lsIdle) {
-            view_.setStatusText(QString());
-            break;
-        }
-        pump_.wait(kConnectPump);
-        QCoreApplication::processEvents();
-        if (--turnsLeft == 0) {
-            view_.setStatusText(texts::noLinkWith(address));
-            disable(timerUdp_);
-            view_.setCaption(CaptionMode::Offline);
-            view_.LockCommands();
-            view_.setCommandEnabled(Command::ItemLink, true);
-            view_.setCommandEnabled(Command::ItemLoad, true);
-            view_.setCommandEnabled(Command::ItemSave, true);
-            break;
-        }
-    }
-    --session_.lanWaits;
+void LanLink::connectTimedOut()
+{
+    NotificationScope scope;
+    if (state_ == lsIdle)
+        return;
+    view_.setStatusText(texts::noLinkWith(udp_->remoteHost()));
+    disable(timerUdp_);
+    view_.setCaption(CaptionMode::Offline);
+    view_.LockCommands();
+    view_.setCommandEnabled(Command::ItemLink, true);
+    view_.setCommandEnabled(Command::ItemLoad, true);
+    view_.setCommandEnabled(Command::ItemSave, true);
 }
 
 void LanLink::TimerUDPTimer()
@@ -185,9 +179,13 @@ void LanLink::TimerUDPTimer()
 void LanLink::TimerWaitAckTimer()
 {
     NotificationScope scope;
+    // Out of retries, the timer runs on until the transaction gives the link
+    // back; it repeats nothing more and fails nothing twice.
+    if (state_ == lsFailed)
+        return;
     if (--retriesLeft_ <= 0) {
-        // The timer stays enabled; the waiting transaction switches it off.
         setState(lsFailed);
+        emit failed();
         return;
     }
     const int n = std::clamp(requestLength_, 0, LanFrame::kBufferSize);
@@ -197,7 +195,10 @@ void LanLink::TimerWaitAckTimer()
 void LanLink::TimerWaitBlockTimer()
 {
     NotificationScope scope;
+    if (state_ == lsFailed)
+        return;
     setState(lsFailed);
+    emit failed();
 }
 
 void LanLink::acknowledgeRead()
@@ -221,6 +222,10 @@ void LanLink::ConfUDPDataReceived(const QByteArray &datagram, const QString &fro
     case lsConnecting:
         if (reply == LanReply::Ok) {
             setState(lsIdle);
+            if (timerConnect_->isActive()) {
+                timerConnect_->stop();
+                view_.setStatusText(QString());
+            }
             view_.setGaugeVisible(true);
             view_.UnlockCommands();
         }
@@ -231,20 +236,21 @@ void LanLink::ConfUDPDataReceived(const QByteArray &datagram, const QString &fro
         if (reply == LanReply::Ready) {
             disable(timerWaitAck_);
             setState(lsAcknowledged);
+            emit answered(reply);
         }
         break;
     case lsWaitBlockAck:
         if (reply == LanReply::Ok) {
             disable(timerWaitAck_);
             setState(lsAcknowledged);
+            emit answered(reply);
         }
         break;
     case lsWaitResult:
-        // The write shows the result once this handler has returned.
         if (reply == LanReply::Success || reply == LanReply::Failure) {
-            result_ = reply;
             disable(timerWaitAck_);
             setState(lsAcknowledged);
+            emit answered(reply);
         }
         break;
     case lsReading:
@@ -285,6 +291,7 @@ void LanLink::onRead(LanReply reply)
         acknowledgeRead();
         setState(lsReadDone);
         disable(timerWaitBlock_);
+        emit readEnded();
         break;
     default:
         break;

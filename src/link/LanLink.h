@@ -19,28 +19,34 @@ namespace tarvil {
 class ConfigImage;
 class Dialogs;
 class LinkView;
-class PumpWait;
+class StopFlag;
 
 // The LAN link: the UDP endpoint, the connect, the keep-alive, the request
 // slot that TimerWaitAck repeats, and the receive path, which recognises each
 // reply only in the step that awaits it and stores the blocks of a read.
-// Its state is LinkState; the transactions drive it through request() and
-// waitFor().
+//
+// Its state is LinkState, and only the link changes it. A transaction asks
+// for a reply with request() and hears of it through answered(), or of its
+// absence through failed(); the state then rests in lsAcknowledged (or
+// lsReadDone, lsFailed), where nothing more is taken, until the transaction
+// sends its next request or gives the link back with release(). The signals
+// come from inside socket and timer notifications: a transaction that shows
+// a box, or sends the next request, does it once the notification is over.
 class LanLink : public QObject {
     Q_OBJECT
 public:
-    enum class WaitResult { Reached, Stopped, Failed };
-
     // Null `udp` means the real QUdpSocket endpoint; it is bound at once.
-    LanLink(LinkView &view, Dialogs &dialogs, PumpWait &pump, LinkSession &session, const LinkConfig &config,
+    LanLink(LinkView &view, Dialogs &dialogs, const StopFlag &stop, const LinkConfig &config,
             std::unique_ptr<UdpEndpoint> udp = {}, QObject *parent = nullptr);
     ~LanLink() override;
 
-    // "LAN": asks for the address and waits for the transceiver's "OK".
+    // "LAN": asks for the address, then waits for the transceiver's "OK" with
+    // a countdown of its own; returns at once, connected() or the countdown
+    // ends it.
     void LanClick();
+    bool connecting() const;
 
     LinkState state() const { return state_; }
-    void setState(LinkState state);
     QString transceiverAddress() const { return transceiverAddress_; }
     void setTransceiverAddress(const QString &address) { transceiverAddress_ = address; }
     // A port that could not be bound is reported once, at the first showing.
@@ -52,18 +58,19 @@ public:
     // TimerWaitAck runs. sendOnce(): into the slot and sent, nothing awaited.
     void request(const QByteArray &bytes, LinkState awaiting, int retries);
     void sendOnce(const QByteArray &bytes);
-    // Waits until LinkState is `target`, the retries ran out, or the tool stops.
-    WaitResult waitFor(LinkState target, int n);
-    // The write's result, once lsWaitResult has been answered.
-    LanReply result() const { return result_; }
     // A read: its blocks go into `target`; "AT+READF" is sent and awaited.
     void beginRead(ConfigImage &target, int retries);
-    void endRead() { readTarget_ = nullptr; }
+    // The transaction has ended: TimerWaitAck (and a read's TimerWaitBlock)
+    // off, the read's target let go, LinkState lsIdle, the keep-alive as asked.
+    void release(bool keepAlive);
+    // TimerWaitAck and TimerWaitBlock off, nothing else: a failure's box
+    // comes before the link is given back.
+    void stopWaiting();
 
     void keepAlive(bool on);
-    void stopAckTimer();
-    void stopWaitTimers();
     void stopTimersForExit();
+    // A confirmed close: a connect's countdown runs out at once, waits end.
+    void shutdown();
 
     // Handlers of the link's own notifications.
     void ConfUDPDataReceived(const QByteArray &datagram, const QString &fromIp, std::uint16_t port);
@@ -72,18 +79,28 @@ public:
     void TimerUDPTimer();
 
 signals:
+    // "LAN" was chosen with a valid address: the link to use from now on.
+    void chosen();
+    // The reply a request awaited has come: the ready reply, an "OK", or the
+    // write's result (Success or Failure).
+    void answered(tarvil::LanReply reply);
+    // The end datagram of a read.
+    void readEnded();
+    // A request's retries ran out, or a read's blocks stopped coming.
+    void failed();
     // Image bytes of a read stored (235 a block, 102 the common block).
     void readStored(int bytes);
 
 private:
+    void setState(LinkState state);
     void send(const QByteArray &bytes);
     void acknowledgeRead();
     void onRead(LanReply reply);
+    void connectTimedOut();
 
     LinkView &view_;
     Dialogs &dialogs_;
-    PumpWait &pump_;
-    LinkSession &session_;
+    const StopFlag &stop_;
     LinkConfig config_;
     std::unique_ptr<UdpEndpoint> udp_;
     bool bound_ = false;
@@ -93,16 +110,18 @@ private:
     QTimer *timerUdp_;
     QTimer *timerWaitAck_;
     QTimer *timerWaitBlock_;
+    QTimer *timerConnect_;
 
     LinkState state_ = lsConnecting;
     QByteArray requestBuffer_ = QByteArray(LanFrame::kBufferSize, '\0');
     int requestLength_ = 0;
     int retriesLeft_ = 0;
     LanFrame frame_;
-    LanReply result_ = LanReply::None;
     std::int32_t lastBlock_ = -1;
     ConfigImage *readTarget_ = nullptr;
     QString transceiverAddress_;
 };
 
 } // namespace tarvil
+
+Q_DECLARE_METATYPE(tarvil::LanReply)

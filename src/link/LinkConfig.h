@@ -12,7 +12,7 @@ struct LinkTimings {
     Millis waitAck{5000};         // TimerWaitAck: repeat a request, count retries
     Millis waitBlock{5000};       // TimerWaitBlock: longest gap between read blocks
     Millis keepAlive{1000};       // TimerUDP: "AT+CONFIG" while connecting and connected
-    Millis pumpStep{10};          // one turn of PumpWait
+    Millis connectTurn{510};      // one turn of the connect's countdown of 11
     Millis serialTick{55};        // one tick of a serial-port timer trigger
     Millis usbWriteTimeout{5000}; // a USB write that gets no reply for this long ends
 
@@ -23,7 +23,7 @@ struct LinkTimings {
             const auto v = static_cast<long long>(static_cast<double>(m.count()) * factor);
             return Millis(v < 1 ? 1 : v);
         };
-        return {s(waitAck), s(waitBlock), s(keepAlive), s(pumpStep), s(serialTick), s(usbWriteTimeout)};
+        return {s(waitAck), s(waitBlock), s(keepAlive), s(connectTurn), s(serialTick), s(usbWriteTimeout)};
     }
 };
 

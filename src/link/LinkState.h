@@ -23,13 +23,6 @@ enum LinkState : std::int32_t {
 
 enum class Channel : std::int32_t { None = 0, Usb = 1, Lan = 2 };
 
-// What the parts of the link share: the link the user chose last, and how
-// many LAN connects or transactions are waiting in PumpWait.
-struct LinkSession {
-    Channel activeChannel = Channel::None;
-    int lanWaits = 0;
-};
-
 // A transfer's progress; the gauge shows done * 100 / total, halves to even.
 struct Progress {
     std::int32_t done = 0;

@@ -8,26 +8,35 @@ namespace tarvil {
 
 Links::Links(LinkView &view, Dialogs &dialogs, ConfigImage &image, const LinkConfig &config,
              std::unique_ptr<SerialPort> serial, std::unique_ptr<UdpEndpoint> udp, QObject *parent)
-    : QObject(parent), config_(config), image_(image), pump_(config.timings.pumpStep),
-      lan_(view, dialogs, pump_, session_, config, std::move(udp), this),
-      usb_(view, dialogs, deferred_, pump_, session_, config, std::move(serial), this),
-      write_(view, dialogs, deferred_, session_, image, packets_, lan_, usb_, this),
-      read_(view, dialogs, session_, image, lan_, this)
+    : QObject(parent), config_(config), image_(image),
+      lan_(view, dialogs, stop_, config, std::move(udp), this),
+      usb_(view, dialogs, deferred_, stop_, config, std::move(serial), this),
+      write_(view, dialogs, deferred_, active_,
+             [this] { return read_.state() != ReadTransaction::State::Idle || lan_.connecting(); }, image, packets_,
+             lan_, usb_, this),
+      read_(view, dialogs, deferred_, image, lan_, this)
 {
     setObjectName(QStringLiteral("Links"));
+    connect(&lan_, &LanLink::chosen, this, [this] { active_ = Channel::Lan; });
+    connect(&usb_, &UsbLink::chosen, this, [this] { active_ = Channel::Usb; });
+    connect(&usb_, &UsbLink::unusable, this, [this] { active_ = Channel::None; });
+    connect(&usb_, &UsbLink::lost, this, [this] {
+        if (active_ == Channel::Usb)
+            active_ = Channel::None;
+    });
 }
 
 Links::~Links()
 {
-    // Waits still on the stack return without touching the parts.
-    pump_.stop();
+    // Nothing posted for the parts runs once they are gone.
+    stop_.set();
 }
 
 void Links::formShow()
 {
     packets_.clear();
     image_.clearRecords();
-    pump_.restart();
+    stop_.clear();
     lan_.reportBindFailure();
 }
 
@@ -35,8 +44,10 @@ void Links::stopTimersForExit() { lan_.stopTimersForExit(); }
 
 void Links::shutdown()
 {
-    pump_.stop();
+    stop_.set();
     write_.shutdown();
+    read_.shutdown();
+    lan_.shutdown();
     usb_.shutdown();
     packets_.clear();
 }

@@ -3,7 +3,7 @@
 #include "link/Deferred.h"
 #include "link/Dialogs.h"
 #include "link/LinkView.h"
-#include "link/PumpWait.h"
+#include "link/Notifications.h"
 #include "link/SerialPort.h"
 #include "link/Texts.h"
 #include "link/Timers.h"
@@ -48,10 +48,10 @@ QString captionDetail(const QString &portName)
 
 } // namespace
 
-UsbLink::UsbLink(LinkView &view, Dialogs &dialogs, Deferred &deferred, PumpWait &pump, LinkSession &session,
+UsbLink::UsbLink(LinkView &view, Dialogs &dialogs, Deferred &deferred, const StopFlag &stop,
                  const LinkConfig &config, std::unique_ptr<SerialPort> serial, QObject *parent)
-    : QObject(parent), view_(view), dialogs_(dialogs), deferred_(deferred), pump_(pump), session_(session),
-      config_(config), serial_(std::move(serial))
+    : QObject(parent), view_(view), dialogs_(dialogs), deferred_(deferred), stop_(stop), config_(config),
+      serial_(std::move(serial))
 {
     setObjectName(QStringLiteral("UsbLink"));
     if (!serial_)
@@ -114,11 +114,11 @@ void UsbLink::USB1Click()
     if (openPort(&problem)) {
         disarmWatch();
         view_.setCaption(CaptionMode::Usb, captionDetail(portName_));
-        session_.activeChannel = Channel::Usb;
+        emit chosen();
         view_.UnlockCommands();
     } else {
         dialogs_.message(texts::noComPort(problem));
-        session_.activeChannel = Channel::None;
+        emit unusable();
         state_ = State::Closed;
         view_.setWrBtnVisible(false);
         view_.setGaugeVisible(false);
@@ -285,7 +285,7 @@ void UsbLink::ComPortTriggerTimer()
 void UsbLink::ComPortTriggerAvail()
 {
     NotificationScope scope;
-    if (pump_.stopped())
+    if (stop_.isSet())
         return; // the bytes stay unread
     const qint64 count = serial_->bytesAvailable();
     if (count <= 0)
@@ -438,7 +438,7 @@ void UsbLink::fatal()
     disarmWatch();
     inFlight_.reset();
     state_ = State::Closed;
-    session_.activeChannel = Channel::None;
+    emit unusable();
     // Should the user stay, the window no longer shows a link that is closed.
     showOffline();
     endWrite(WriteEnd::Fatal);
@@ -455,8 +455,7 @@ void UsbLink::onSerialFailed(const QString &)
     disarmWatch();
     inFlight_.reset();
     state_ = State::Closed;
-    if (session_.activeChannel == Channel::Usb)
-        session_.activeChannel = Channel::None;
+    emit lost();
     portName_.clear();
     showOffline();
     endWrite(WriteEnd::Lost);

@@ -18,7 +18,7 @@ namespace tarvil {
 class Deferred;
 class Dialogs;
 class LinkView;
-class PumpWait;
+class StopFlag;
 
 // The USB link: the serial port, the poll cycle and its watch, and the
 // stop-and-wait stream of a write. The link remembers the frame (a poll or a
@@ -50,8 +50,8 @@ public:
     enum class WriteEnd { Done, NoAnswer, Fatal, Lost };
 
     // Null `serial` means the real QSerialPort.
-    UsbLink(LinkView &view, Dialogs &dialogs, Deferred &deferred, PumpWait &pump, LinkSession &session,
-            const LinkConfig &config, std::unique_ptr<SerialPort> serial = {}, QObject *parent = nullptr);
+    UsbLink(LinkView &view, Dialogs &dialogs, Deferred &deferred, const StopFlag &stop, const LinkConfig &config,
+            std::unique_ptr<SerialPort> serial = {}, QObject *parent = nullptr);
     ~UsbLink() override;
 
     // "USB": opens the port (asking which, the first time) and polls.
@@ -80,6 +80,13 @@ public:
     void TimerUsbWriteTimer();
 
 signals:
+    // The port opened: USB is the link to use from now on.
+    void chosen();
+    // No link is to be used: the port did not open, or the transceiver
+    // reported a fatal error.
+    void unusable();
+    // The port failed by itself: USB, if it was the link, is no more.
+    void lost();
     // Frame `position` of the stream (0..count) has just been written.
     void progressed(int position, int count);
     void writeEnded(tarvil::UsbLink::WriteEnd end);
@@ -113,8 +120,7 @@ private:
     LinkView &view_;
     Dialogs &dialogs_;
     Deferred &deferred_;
-    PumpWait &pump_;
-    LinkSession &session_;
+    const StopFlag &stop_;
     LinkConfig config_;
     std::unique_ptr<SerialPort> serial_;
     QTimer *linkWatch_;

@@ -1,21 +1,23 @@
 #pragma once
 
+#include "link/Outcome.h"
+
 #include <QByteArray>
+#include <QMetaType>
 #include <QString>
 
 namespace tarvil {
 
-// How one write or save ended, as the user saw it: what the journal records.
-struct WriteOutcome {
+// How one write or save ended, and what it was: what the journal records.
+struct WriteOutcome : Outcome {
     enum class Target { Usb, Lan, File };
-    enum class Result { Done, Failed, Interrupted };
 
     Target target = Target::Lan;
     QString targetName; // the USB device, the transceiver's address or the file
     QString serial;     // as the build checked it
-    Result result = Result::Done;
-    QString message;  // the text the user was shown for a failure
-    QByteArray image; // the configuration image the write sent, 14 202 bytes
+    QByteArray image;   // the configuration image the write sent, 14 202 bytes
 };
 
 } // namespace tarvil
+
+Q_DECLARE_METATYPE(tarvil::WriteOutcome)

@@ -45,21 +45,51 @@ const WriteCheck *firstRefusedCheck(const CommonSettings &settings)
     return nullptr;
 }
 
-WriteTransaction::WriteTransaction(LinkView &view, Dialogs &dialogs, Deferred &deferred, LinkSession &session,
-                                   ConfigImage &image, PacketList &packets, LanLink &lan, UsbLink &usb,
-                                   QObject *parent)
-    : QObject(parent), view_(view), dialogs_(dialogs), deferred_(deferred), session_(session), image_(image),
-      packets_(packets), lan_(lan), usb_(usb)
+WriteTransaction::WriteTransaction(LinkView &view, Dialogs &dialogs, Deferred &deferred, const Channel &active,
+                                   std::function<bool()> othersRunning, ConfigImage &image, PacketList &packets,
+                                   LanLink &lan, UsbLink &usb, QObject *parent)
+    : QObject(parent), view_(view), dialogs_(dialogs), deferred_(deferred), active_(active),
+      othersRunning_(std::move(othersRunning)), image_(image), packets_(packets), lan_(lan), usb_(usb)
 {
     setObjectName(QStringLiteral("WriteTransaction"));
+    connect(&lan_, &LanLink::answered, this, [this](LanReply reply) {
+        if (state_ == State::Lan && !lanEnding_)
+            deferred_.post(guarded([this, reply] { onLanAnswered(reply); }));
+    });
+    connect(&lan_, &LanLink::failed, this, [this] {
+        if (state_ == State::Lan && !lanEnding_)
+            deferred_.post(guarded([this] { onLanFailed(); }));
+    });
     connect(&usb_, &UsbLink::progressed, this, &WriteTransaction::onUsbProgress);
     connect(&usb_, &UsbLink::writeEnded, this, &WriteTransaction::onUsbEnded);
 }
 
+std::function<void()> WriteTransaction::guarded(std::function<void()> work)
+{
+    // Work posted for this run only: a close or a new run since drops it.
+    return [this, run = run_, work = std::move(work)] {
+        if (run == run_)
+            work();
+    };
+}
+
+WriteOutcome WriteTransaction::outcomeOf(WriteOutcome::Target target, const QString &targetName,
+                                         const QString &serial, const QByteArray &image,
+                                         WriteOutcome::Result result, const QString &message) const
+{
+    WriteOutcome o;
+    o.result = result;
+    o.message = message;
+    o.target = target;
+    o.targetName = targetName;
+    o.serial = serial;
+    o.image = image;
+    return o;
+}
+
 void WriteTransaction::restoreCommandsAfterSave()
 {
-    if ((lan_.state() == lsIdle && session_.activeChannel == Channel::Lan) ||
-        (session_.activeChannel == Channel::Usb && usb_.connected())) {
+    if ((lan_.state() == lsIdle && active_ == Channel::Lan) || (active_ == Channel::Usb && usb_.connected())) {
         view_.UnlockCommands();
     } else {
         view_.setCommandEnabled(Command::ItemLoad, true);
@@ -78,20 +108,16 @@ bool WriteTransaction::build()
     image.storeCommon(CommonField::EtherProt, s);
     image.storeCommon(CommonField::Dhcp, s);
 
-    const auto refuse = [this](Control control, const QString &text) {
-        dialogs_.message(texts::fieldCheck(text));
-        view_.focusControl(control);
-        // Inside a running write or read the commands stay as it left them.
-        if (!running())
-            view_.UnlockCommands();
-        return false;
-    };
-
     // A pasted text that is no number is refused like an empty one, rather
     // than written as a wrong value; so is a number beyond 32 bits.
     for (const WriteCheck &check : writeChecks()) {
-        if (!image.storeCommon(check.field, s))
-            return refuse(check.control, check.text);
+        if (!image.storeCommon(check.field, s)) {
+            const UserMessage box = texts::fieldCheck(check.text);
+            dialogs_.message(box);
+            view_.focusControl(check.control);
+            refused_ = box.text;
+            return false;
+        }
         if (&check.field == &CommonField::Serial)
             builtSerial_ = s.serial;
     }
@@ -111,8 +137,16 @@ void WriteTransaction::WrBtnClick(const SaveTarget *saveTarget)
     if (!nested)
         progress_.done = 0;
 
-    if (!build())
+    if (!build()) {
+        // Inside a running write or read the commands stay as it left them,
+        // and the running one is the only one that ends.
+        if (!running())
+            view_.UnlockCommands();
+        if (!nested && !saveTarget)
+            emit finished(outcomeOf(WriteOutcome::Target::Lan, QString(), QString(), QByteArray(),
+                                    WriteOutcome::Result::Refused, refused_));
         return;
+    }
 
     if (saveTarget) {
         if (saveTarget->write)
@@ -121,7 +155,7 @@ void WriteTransaction::WrBtnClick(const SaveTarget *saveTarget)
         return;
     }
 
-    const bool usbUsable = session_.activeChannel == Channel::Usb && usb_.connected() && usb_.isOpen();
+    const bool usbUsable = active_ == Channel::Usb && usb_.connected() && usb_.isOpen();
     // A nested LAN start sends nothing, and the running write's progress is
     // its own; a USB start, nested or not, begins its stream anew.
     if (!nested || usbUsable) {
@@ -131,120 +165,113 @@ void WriteTransaction::WrBtnClick(const SaveTarget *saveTarget)
     if (usbUsable) {
         // The stream begun anew leaves the one before unfinished; its report
         // waits until this handler has returned.
-        if (state_ == State::Usb)
-            deferred_.post(
-                [this, outcome = streamOutcome(WriteOutcome::Result::Interrupted)] { emit writeFinished(outcome); });
+        if (state_ == State::Usb) {
+            WriteOutcome before = usbOutcome_;
+            before.result = WriteOutcome::Result::Interrupted;
+            deferred_.post([this, before] { emit finished(before); });
+        }
         view_.setGaugeVisible(true);
         state_ = State::Usb;
-        streamSerial_ = builtSerial_;
-        streamPort_ = usb_.portName();
-        streamImage_ = imageBytes(image_);
+        usbOutcome_ = outcomeOf(WriteOutcome::Target::Usb, usb_.portName(), builtSerial_, imageBytes(image_),
+                                WriteOutcome::Result::Interrupted);
         usb_.startWrite(packets_);
         return;
     }
-    if (lan_.state() == lsIdle && session_.activeChannel == Channel::Lan) {
-        lanWrite(image_);
+    if (!nested && lan_.state() == lsIdle && active_ == Channel::Lan) {
+        startLan();
         return;
     }
-    // No usable link: restored as after a save, unless a transaction still
-    // runs and keeps them locked.
-    if (!running())
+    // No usable link: nothing is sent. The commands are restored as after a
+    // save, unless a transaction still runs and keeps them locked.
+    if (!nested) {
         restoreCommandsAfterSave();
+        emit finished(outcomeOf(WriteOutcome::Target::Lan, QString(), builtSerial_, QByteArray(),
+                                WriteOutcome::Result::Refused));
+    }
 }
 
-bool WriteTransaction::lanStep(const QByteArray &request, LinkState awaiting, int retries, int n,
-                               const QString &failure)
-{
-    lan_.request(request, awaiting, retries);
-    switch (lan_.waitFor(lsAcknowledged, n)) {
-    case LanLink::WaitResult::Stopped: return false;
-    case LanLink::WaitResult::Failed: {
-        const UserMessage box = texts::noAnswer(failure);
-        lanFailure_ = box.text;
-        dialogs_.message(box);
-        lan_.setState(lsIdle);
-        lan_.stopAckTimer();
-        view_.UnlockCommands();
-        return false;
-    }
-    case LanLink::WaitResult::Reached: break;
-    }
-    return true;
-}
-
-void WriteTransaction::lanWrite(const ConfigImage &image)
+void WriteTransaction::startLan()
 {
     // The write sends this image, and names this serial number, whatever a
     // later start builds or the user types meanwhile.
-    const ConfigImage sent = image;
-    const QString serial = builtSerial_;
-    // Reported when the write has ended, whichever way: after the running
-    // state below is left. A step that ran out of answers names its box;
-    // any other early end is the close that stopped every wait.
-    struct Report {
-        WriteTransaction &t;
-        WriteOutcome outcome;
-        ~Report()
-        {
-            if (outcome.result == WriteOutcome::Result::Interrupted && !t.lanFailure_.isEmpty()) {
-                outcome.result = WriteOutcome::Result::Failed;
-                outcome.message = t.lanFailure_;
-            }
-            emit t.writeFinished(outcome);
-        }
-    } report{*this,
-             {WriteOutcome::Target::Lan,
-              lan_.transceiverAddress(),
-              serial,
-              WriteOutcome::Result::Interrupted,
-              {},
-              imageBytes(image)}};
-    lanFailure_.clear();
+    const ConfigImage sent = image_;
+    ++run_;
     state_ = State::Lan;
-    ++session_.lanWaits;
-    struct Running {
-        WriteTransaction &t;
-        ~Running()
-        {
-            --t.session_.lanWaits;
-            t.state_ = State::Idle;
-        }
-    } running{*this};
+    lanEnding_.reset();
+    lanOutcome_ = outcomeOf(WriteOutcome::Target::Lan, lan_.transceiverAddress(), builtSerial_, imageBytes(sent),
+                            WriteOutcome::Result::Interrupted);
+
+    // The ready reply to "AT+DATF"; sixty blocks of five object records; the
+    // common block; then "AT+FPDE" once and "AT+CONFIG", repeated until the
+    // result comes.
+    lanSteps_.clear();
+    lanSteps_.push_back({LanFrame::datF(), lsWaitReady, kRetries, &texts::kNoAnswer, 0, false});
+    for (int n = 1; n <= LanFrame::kBlocks; ++n)
+        lanSteps_.push_back({LanFrame::writeBlock(n, sent), lsWaitBlockAck, kRetries, &texts::kNoAnswerBlock,
+                             LanFrame::kBlockDataLength, false});
+    lanSteps_.push_back(
+        {LanFrame::writeCommon(sent), lsWaitBlockAck, kRetries, &texts::kNoAnswer, kCommonSize, false});
+    lanSteps_.push_back({LanFrame::config(), lsWaitResult, kFinalRetries, &texts::kNoAnswer, 0, true});
+    lanStep_ = 0;
 
     lan_.keepAlive(false);
-    if (!lanStep(LanFrame::datF(), lsWaitReady, kRetries, 2, texts::kNoAnswer))
-        return;
-    progress_.total = kImageSize;
+    sendLanStep();
+}
 
-    // Sixty blocks of five object records, then the common block.
-    for (int n = 1; n <= LanFrame::kBlocks; ++n) {
-        if (!lanStep(LanFrame::writeBlock(n, sent), lsWaitBlockAck, kRetries, 5, texts::kNoAnswerBlock))
-            return;
-        progress_.done += LanFrame::kBlockDataLength;
+void WriteTransaction::sendLanStep()
+{
+    const LanStep &step = lanSteps_.at(lanStep_);
+    if (step.endOfDataFirst)
+        lan_.sendOnce(LanFrame::fpdE());
+    lan_.request(step.request, step.awaiting, step.retries);
+}
+
+void WriteTransaction::onLanAnswered(LanReply reply)
+{
+    const LanStep &step = lanSteps_.at(lanStep_);
+    if (lanStep_ == 0)
+        progress_.total = kImageSize;
+    if (step.bytes > 0) {
+        progress_.done += step.bytes;
         view_.setGauge(progress_.percent());
     }
-    if (!lanStep(LanFrame::writeCommon(sent), lsWaitBlockAck, kRetries, 2, texts::kNoAnswer))
+    if (++lanStep_ < lanSteps_.size()) {
+        sendLanStep();
         return;
-    progress_.done += kCommonSize;
-    view_.setGauge(progress_.percent());
-
-    // End of data, then ask for the result. "AT+FPDE" goes out once; only
-    // "AT+CONFIG" sits in the request slot to be repeated.
-    lan_.sendOnce(LanFrame::fpdE());
-    if (!lanStep(LanFrame::config(), lsWaitResult, kFinalRetries, 5, texts::kNoAnswer))
-        return;
-
-    const bool success = lan_.result() == LanReply::Success;
-    const UserMessage box = success ? texts::writeDone(serial) : texts::writeRefused();
-    report.outcome.result = success ? WriteOutcome::Result::Done : WriteOutcome::Result::Failed;
+    }
+    const bool success = reply == LanReply::Success;
+    const UserMessage box = success ? texts::writeDone(lanOutcome_.serial) : texts::writeRefused();
+    WriteOutcome outcome = lanOutcome_;
+    outcome.result = success ? WriteOutcome::Result::Done : WriteOutcome::Result::Failed;
     if (!success)
-        report.outcome.message = box.text;
+        outcome.message = box.text;
+    endLan(box, outcome, true);
+}
+
+void WriteTransaction::onLanFailed()
+{
+    const UserMessage box = texts::noAnswer(*lanSteps_.at(lanStep_).failure);
+    WriteOutcome outcome = lanOutcome_;
+    outcome.result = WriteOutcome::Result::Failed;
+    outcome.message = box.text;
+    endLan(box, outcome, false);
+}
+
+void WriteTransaction::endLan(const UserMessage &box, WriteOutcome outcome, bool keepAlive)
+{
+    lanEnding_ = outcome;
+    const std::uint64_t run = run_;
     dialogs_.message(box);
-    lan_.stopAckTimer();
-    lan_.keepAlive(true);
+    if (run != run_)
+        return; // closed while the box was open: the close has reported it
+    // A failed write leaves the keep-alive off, as it was during the write.
+    lan_.release(keepAlive);
     view_.UnlockCommands();
-    view_.setGauge(0);
-    lan_.setState(lsIdle);
+    if (keepAlive)
+        view_.setGauge(0);
+    state_ = State::Idle;
+    lanEnding_.reset();
+    emit finished(outcome);
 }
 
 void WriteTransaction::onUsbProgress(int position, int count)
@@ -263,106 +290,58 @@ void WriteTransaction::onUsbEnded(UsbLink::WriteEnd end)
         return;
     state_ = State::Idle;
     view_.releaseWrBtn();
+    WriteOutcome outcome = usbOutcome_;
     switch (end) {
     case UsbLink::WriteEnd::Done:
         packets_.clear();
         view_.setCommandEnabled(Command::ItemWr, false);
         view_.setGauge(0);
-        deferred_.post([this, serial = streamSerial_, outcome = streamOutcome(WriteOutcome::Result::Done)] {
-            dialogs_.message(texts::writeDone(serial));
+        outcome.result = WriteOutcome::Result::Done;
+        deferred_.post([this, outcome] {
+            dialogs_.message(texts::writeDone(outcome.serial));
             view_.UnlockCommands();
             view_.setCommandEnabled(Command::ItemRead, false);
-            emit writeFinished(outcome);
+            emit finished(outcome);
         });
         break;
     case UsbLink::WriteEnd::NoAnswer:
     case UsbLink::WriteEnd::Lost:
-        deferred_.post(
-            [this, outcome = streamOutcome(WriteOutcome::Result::Failed, texts::noAnswer(texts::kNoAnswer).text)] {
-                dialogs_.message(texts::noAnswer(texts::kNoAnswer));
-                restoreCommandsAfterSave();
-                emit writeFinished(outcome);
-            });
+        outcome.result = WriteOutcome::Result::Failed;
+        outcome.message = texts::noAnswer(texts::kNoAnswer).text;
+        deferred_.post([this, outcome] {
+            dialogs_.message(texts::noAnswer(texts::kNoAnswer));
+            restoreCommandsAfterSave();
+            emit finished(outcome);
+        });
         break;
     case UsbLink::WriteEnd::Fatal:
         // The fatal box and the close question follow from the link.
         restoreCommandsAfterSave();
-        emit writeFinished(streamOutcome(WriteOutcome::Result::Failed, texts::fatalPanelType().text));
+        outcome.result = WriteOutcome::Result::Failed;
+        outcome.message = texts::fatalPanelType().text;
+        emit finished(outcome);
         break;
     }
 }
 
 void WriteTransaction::shutdown()
 {
-    if (state_ != State::Usb)
+    switch (state_) {
+    case State::Idle:
         return;
-    state_ = State::Idle;
-    emit writeFinished(streamOutcome(WriteOutcome::Result::Interrupted));
-}
-
-WriteOutcome WriteTransaction::streamOutcome(WriteOutcome::Result result, const QString &message) const
-{
-    return {WriteOutcome::Target::Usb, streamPort_, streamSerial_, result, message, streamImage_};
-}
-
-ReadTransaction::ReadTransaction(LinkView &view, Dialogs &dialogs, LinkSession &session, ConfigImage &image,
-                                 LanLink &lan, QObject *parent)
-    : QObject(parent), view_(view), dialogs_(dialogs), session_(session), image_(image), lan_(lan)
-{
-    setObjectName(QStringLiteral("ReadTransaction"));
-    connect(&lan_, &LanLink::readStored, this, [this](int bytes) {
-        if (state_ != State::Reading)
-            return;
-        progress_.done += bytes;
-        view_.setGauge(progress_.percent());
-    });
-}
-
-void ReadTransaction::ItemReadClick()
-{
-    view_.clearObjectCount();
-    if (lan_.state() != lsIdle)
+    case State::Usb:
+        state_ = State::Idle;
+        emit finished(usbOutcome_);
         return;
-    view_.LockCommands();
-    image_.clear();
-    view_.clearFieldsForRead();
-    view_.clearObjectTable();
-    progress_ = Progress{0, kImageSize};
-    state_ = State::Reading;
-    ++session_.lanWaits;
-    // The blocks go into an image of the read's own: a start through "Пуск"
-    // meanwhile rebuilds the model's image, and must not wipe what arrived.
-    incoming_.clear();
-    lan_.beginRead(incoming_, kRetries);
-    const LanLink::WaitResult result = lan_.waitFor(lsReadDone, 2);
-    --session_.lanWaits;
-    state_ = State::Idle;
-    lan_.endRead();
-    if (result == LanLink::WaitResult::Stopped)
-        return;
-    // Done or failed, the image holds whatever arrived.
-    image_ = incoming_;
-
-    if (result == LanLink::WaitResult::Reached) {
-        lan_.stopAckTimer();
-        lan_.keepAlive(true);
-        const std::uint32_t serial =
-            ConfigImage::readUnsigned(image_.common() + CommonField::Serial.offset, CommonField::Serial.width);
-        dialogs_.message(texts::readDone(serial));
-        view_.setGauge(0);
-        lan_.setState(lsIdle);
-        view_.applyCommonSettings(image_.decodeCommon());
-        view_.rebuildObjectTable();
-        view_.UnlockCommands();
+    case State::Lan: {
+        state_ = State::Idle;
+        ++run_;
+        const WriteOutcome outcome = lanEnding_ ? *lanEnding_ : lanOutcome_;
+        lanEnding_.reset();
+        emit finished(outcome);
         return;
     }
-
-    lan_.stopWaitTimers();
-    dialogs_.message(texts::readFailed());
-    view_.UnlockCommands();
-    view_.setGauge(0);
-    lan_.keepAlive(true);
-    lan_.setState(lsIdle);
+    }
 }
 
 } // namespace tarvil

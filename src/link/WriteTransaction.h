@@ -7,12 +7,15 @@
 #include "link/UsbLink.h"
 #include "link/WriteOutcome.h"
 #include "model/ConfigImage.h"
+#include "model/UserMessage.h"
 
 #include <QObject>
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <span>
+#include <vector>
 
 namespace tarvil {
 
@@ -41,82 +44,95 @@ struct SaveTarget {
 
 // The write: the field checks in their order, the build of the image and the
 // packet list, and then the LAN dialogue or the USB stream, with the result
-// messages, the command lock and the gauge. A start while a write or a read
-// runs ("Пуск" stays usable) never harms the running one: a refused check
-// leaves its packets, its progress and the command lock alone, and a LAN
-// write sends an image of its own.
+// messages, the command lock and the gauge. The LAN dialogue is a list of
+// steps, each a request with the reply it awaits, its retries and the text
+// its failure shows; the link's answered() and failed() move it on once their
+// notification is over. Every write that starts ends in one finished().
+//
+// A start while a write or a read runs ("Пуск" stays usable) never harms the
+// running one: a refused check shows its box and nothing else, a LAN write
+// sends the image it started with, and only a USB stream begins anew.
 class WriteTransaction : public QObject {
     Q_OBJECT
 public:
     enum class State { Idle, Lan, Usb };
 
-    WriteTransaction(LinkView &view, Dialogs &dialogs, Deferred &deferred, LinkSession &session, ConfigImage &image,
-                     PacketList &packets, LanLink &lan, UsbLink &usb, QObject *parent = nullptr);
+    // `active` is the link the user chose last; `othersRunning` tells whether
+    // a read or a connect runs.
+    WriteTransaction(LinkView &view, Dialogs &dialogs, Deferred &deferred, const Channel &active,
+                     std::function<bool()> othersRunning, ConfigImage &image, PacketList &packets, LanLink &lan,
+                     UsbLink &usb, QObject *parent = nullptr);
 
+    // "Записать" / "Пуск"; with a save target, "Сохранить" (which sends
+    // nothing and so ends in no finished()).
     void WrBtnClick(const SaveTarget *saveTarget = nullptr);
     State state() const { return state_; }
+    bool running() const { return state_ != State::Idle || othersRunning_(); }
     const Progress &progress() const { return progress_; }
-    // A confirmed close: a USB stream that still runs ends here, interrupted.
+    // A confirmed close: a write that runs ends here, interrupted, unless the
+    // box of its result is already open.
     void shutdown();
 
 signals:
-    // Every write that sent something, once it has ended and its result has
-    // been shown; a fatal USB end as soon as it is known (its box follows
-    // from the link), a USB stream begun anew as interrupted.
-    void writeFinished(const tarvil::WriteOutcome &outcome);
+    // How a write ended, once its result has been shown: done, refused by a
+    // field check (or sent nowhere, without a box, when no link is usable),
+    // failed with the box's text, or interrupted. A fatal USB end comes as
+    // soon as it is known (its box follows from the link); a USB stream begun
+    // anew ends as interrupted.
+    void finished(const tarvil::WriteOutcome &outcome);
 
 private:
-    bool running() const { return state_ != State::Idle || session_.lanWaits > 0; }
-    WriteOutcome streamOutcome(WriteOutcome::Result result, const QString &message = {}) const;
+    // One exchange of the LAN write.
+    struct LanStep {
+        QByteArray request;
+        LinkState awaiting;
+        int retries;
+        const QString *failure; // the box's text when its retries run out
+        int bytes;              // image bytes it carries: the gauge moves on by them
+        bool endOfDataFirst;    // "AT+FPDE" goes out once before the request
+    };
+
+    std::function<void()> guarded(std::function<void()> work);
+    WriteOutcome outcomeOf(WriteOutcome::Target target, const QString &targetName, const QString &serial,
+                           const QByteArray &image, WriteOutcome::Result result, const QString &message = {}) const;
     // The checks in their order, each passed field stored at once, then the
     // rest of the build and the packet list; false when a check refuses.
     bool build();
     void restoreCommandsAfterSave();
-    void lanWrite(const ConfigImage &image);
-    bool lanStep(const QByteArray &request, LinkState awaiting, int retries, int n, const QString &failure);
+    void startLan();
+    void sendLanStep();
+    void onLanAnswered(LanReply reply);
+    void onLanFailed();
+    // The box shown, then the outcome, whatever happened while it was open.
+    void endLan(const UserMessage &box, WriteOutcome outcome, bool keepAlive);
     void onUsbProgress(int position, int count);
     void onUsbEnded(UsbLink::WriteEnd end);
 
     LinkView &view_;
     Dialogs &dialogs_;
     Deferred &deferred_;
-    LinkSession &session_;
+    const Channel &active_;
+    std::function<bool()> othersRunning_;
     ConfigImage &image_;
     PacketList &packets_;
     LanLink &lan_;
     UsbLink &usb_;
     State state_ = State::Idle;
     Progress progress_;
-    QString builtSerial_;  // the serial number the last build checked
-    QString streamSerial_; // ... and the one the USB stream carries
-    QString streamPort_;   // the device it goes to: a lost port forgets its name
-    QByteArray streamImage_;
-    QString lanFailure_; // the box a LAN step that ran out of answers showed
-};
+    QString builtSerial_; // the serial number the last build checked
+    QString refused_;     // the box of the check that refused the last build
+    std::uint64_t run_ = 0; // counts LAN runs and closes: posted work of an older one is dropped
 
-// The read over LAN: "AT+READF", the blocks into the image, then the window's
-// fields and the object table filled from it.
-class ReadTransaction : public QObject {
-    Q_OBJECT
-public:
-    enum class State { Idle, Reading };
-
-    ReadTransaction(LinkView &view, Dialogs &dialogs, LinkSession &session, ConfigImage &image, LanLink &lan,
-                    QObject *parent = nullptr);
-
-    void ItemReadClick();
-    State state() const { return state_; }
-    const Progress &progress() const { return progress_; }
-
-private:
-    LinkView &view_;
-    Dialogs &dialogs_;
-    LinkSession &session_;
-    ConfigImage &image_;
-    LanLink &lan_;
-    State state_ = State::Idle;
-    Progress progress_;
-    ConfigImage incoming_;
+    // The LAN write that runs: its steps over the image it started with, the
+    // step awaiting its reply, and what it reports.
+    std::vector<LanStep> lanSteps_;
+    std::size_t lanStep_ = 0;
+    WriteOutcome lanOutcome_;
+    // Set once the result is known and its box is open: a close confirmed
+    // meanwhile does not make it an interruption.
+    std::optional<WriteOutcome> lanEnding_;
+    // The USB stream that runs.
+    WriteOutcome usbOutcome_;
 };
 
 } // namespace tarvil

@@ -58,7 +58,7 @@ private slots:
         slow.delay = std::chrono::milliseconds(2500); // longer than the connect waits
         QVERIFY(rig.lan.setFaults(slow));
         rig.dialogs.texts.enqueue(QStringLiteral("127.0.0.2"));
-        rig.action("Lan")->trigger();
+        rig.chooseLan();
         QCOMPARE(rig.window->statusText(), QStringLiteral("Нет связи с 127.0.0.2"));
         QVERIFY(!rig.action("ItemRead")->isEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(rig.action("ItemRead")->isEnabled(), 10000);
@@ -70,7 +70,7 @@ private slots:
     {
         ToolRig rig;
         rig.dialogs.texts.enqueue(QStringLiteral("127.0.0.9")); // no transceiver there
-        rig.action("Lan")->trigger();
+        rig.chooseLan();
         QCOMPARE(rig.window->statusText(), QStringLiteral("Нет связи с 127.0.0.9"));
         QVERIFY(rig.window->windowTitle().endsWith(QStringLiteral("      Автономный режим")));
         QVERIFY(!rig.action("ItemWr")->isEnabled());
@@ -84,7 +84,7 @@ private slots:
         CommonSettings s = validSettings();
         rig.typeSettings(s);
         rig.addRows(sampleRows(300));
-        rig.action("ItemWr")->trigger();
+        QVERIFY(rig.write().done());
 
         QCOMPARE(rig.lan.writesCompleted(), 1);
         QCOMPARE(rig.lan.image(), rig.builtImage());
@@ -115,10 +115,10 @@ private slots:
         rig.typeSettings(validSettings());
         rig.addRows(sampleRows(3));
         rig.find<QLineEdit>("ServerIPEdit")->setText(QStringLiteral("198.51.100.77"));
-        rig.action("ItemWr")->trigger();
+        QVERIFY(rig.write().done());
         const QByteArray viaMenu = rig.lan.image();
         rig.lan.setImage(QByteArray(kImageSize, '\0'));
-        QTest::mouseClick(rig.find<QPushButton>("StartUploadBtn"), Qt::LeftButton);
+        QVERIFY(rig.write("StartUploadBtn").done());
         QCOMPARE(rig.lan.writesCompleted(), 2);
         QCOMPARE(rig.lan.image(), viaMenu);
         // The update server's address never reaches the transceiver.
@@ -141,7 +141,7 @@ private slots:
         QByteArray held(reinterpret_cast<const char *>(source.data()), kImageSize);
         held.replace(kCommonBase + CommonField::Reserved.offset, 3, QByteArray::fromHex("011F0D")); // the device's own
         rig.lan.setImage(held);
-        rig.action("ItemRead")->trigger();
+        QVERIFY(rig.read().done());
 
         QCOMPARE(rig.dialogs.messages.value(0).text,
                  QStringLiteral("Чтение конфигурации трансивера № 4294967295 выполнено."));
@@ -192,7 +192,7 @@ private slots:
         QVERIFY(rig.lan.setFaults(faults));
         const QByteArray image = sim::sampleImage();
         rig.lan.setImage(image);
-        rig.action("ItemRead")->trigger();
+        QVERIFY(rig.read().done());
         QCOMPARE(rig.dialogs.messages.size(), 1);
         QCOMPARE(rig.dialogs.messages.at(0).icon, MsgIcon::Information);
         QCOMPARE(rig.builtImage(), image);
@@ -229,8 +229,9 @@ private slots:
         case 5: f.otherMode = sim::OtherAddressMode::Instead; break;
         }
         QVERIFY(rig.lan.setFaults(f));
-        rig.action(read ? "ItemRead" : "ItemWr")->trigger();
-
+        const Outcome outcome = read ? rig.read() : Outcome(rig.write());
+        QCOMPARE(outcome.result, Outcome::Result::Failed);
+        QCOMPARE(outcome.message, message);
         QCOMPARE(rig.dialogs.messages.size(), 1);
         QCOMPARE(rig.dialogs.messages.at(0).text, message);
         QVERIFY(rig.action("ItemRead")->isEnabled() && rig.action("ItemWr")->isEnabled());
@@ -260,10 +261,10 @@ private slots:
         QVERIFY(rig.lan.setFaults(f));
         rig.dialogs.answers.enqueue(MsgAnswer::Yes);
         QTimer::singleShot(5, rig.window.get(), [&] { rig.window->close(); });
-        rig.action("ItemWr")->trigger();
+        QCOMPARE(rig.write().result, Outcome::Result::Interrupted);
         QCOMPARE(rig.dialogs.messages.size(), 1);
         QCOMPARE(rig.dialogs.messages.at(0).text, QStringLiteral("Завершить работу приложения?"));
-        QVERIFY(rig.window->links().pump().stopped());
+        QVERIFY(rig.window->links().stopped());
         QVERIFY(!rig.window->isVisible());
     }
 };

@@ -82,7 +82,7 @@ private slots:
         QCOMPARE(countText(rig), QStringLiteral("Количество объектов 300"));
         QVERIFY(rig.find<QWidget>("LocLAN")->isVisible()); // DHCP off
         // The next LAN connect offers the file's own address.
-        rig.action("Lan")->trigger();
+        rig.chooseLan();
         QCOMPARE(rig.dialogs.prompts.value(0).value, s.ownIp);
     }
 
@@ -139,7 +139,7 @@ private slots:
         QCOMPARE(rig.window->objectRows().size(), 3);
         QCOMPARE(rig.builtImage(), imageBefore);
         QCOMPARE(countText(rig), QStringLiteral("Количество объектов 3"));
-        rig.action("Lan")->trigger();
+        rig.chooseLan();
         QCOMPARE(rig.dialogs.prompts.value(0).value, QStringLiteral("192.168.1.221"));
     }
 
@@ -180,7 +180,7 @@ private slots:
         // No save target is left behind: the next write goes to the transceiver.
         QVERIFY(rig.connectLan());
         rig.find<QLineEdit>("EditAPN")->setText(QStringLiteral("apn"));
-        rig.action("ItemWr")->trigger();
+        QVERIFY(rig.write().done());
         QCOMPARE(rig.lan.writesCompleted(), 1);
         QCOMPARE(readFile(path), QByteArray("old contents"));
     }

@@ -371,7 +371,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
         QCOMPARE(baud->currentIndex(), 6);
         QVERIFY(window->windowTitle().endsWith(QStringLiteral("Com1")));
-        QVERIFY(!window->links().pump().stopped());
+        QVERIFY(!window->links().stopped());
     }
 
     void secondWindow_neverShown()
@@ -703,7 +703,7 @@ private slots:
                                                     QStringLiteral("Завершение работы"), MsgIcon::Warning,
                                                     MsgButtons::YesNo, false}));
         QVERIFY(window->isVisible());
-        QVERIFY(!window->links().pump().stopped());
+        QVERIFY(!window->links().stopped());
         QVERIFY(offWhileAsked);
         QVERIFY(!udp->isActive());
         QVERIFY(!ack->isActive());
@@ -715,7 +715,7 @@ private slots:
         QVERIFY(!window->close());
         QVERIFY(window->isVisible());
         QCOMPARE(dialogs->messages.size(), 1);
-        QVERIFY(!window->links().pump().stopped());
+        QVERIFY(!window->links().stopped());
         dialogs->answers << MsgAnswer::Cancel; // any answer but Yes
         QVERIFY(!window->close());
         QVERIFY(window->isVisible());
@@ -726,7 +726,7 @@ private slots:
         QVERIFY(window->close());
         QCOMPARE(dialogs->messages.size(), 1);
         QVERIFY(!window->isVisible());
-        QVERIFY(window->links().pump().stopped());
+        QVERIFY(window->links().stopped());
     }
 
     void closeRequests_whileAsking_askOnce()

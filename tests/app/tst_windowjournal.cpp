@@ -97,7 +97,7 @@ Written run(ToolRig &rig, Scenario scenario, const QString &folder)
         faults.failWrite = scenario == Scenario::LanRefused;
         faults.silent = scenario == Scenario::LanSilent;
         rig.lan.setFaults(faults);
-        rig.action("ItemWr")->trigger(); // returns when the write has ended
+        rig.write();
         return {QStringLiteral("lan"), QStringLiteral("127.0.0.2")};
     }
     case Scenario::UsbDone:
@@ -235,7 +235,7 @@ private slots:
         QVERIFY(!run(rig, scenario, folder.path()).link.isEmpty());
         // The second write of a run is not warned of again.
         if (scenario == Scenario::LanDone) {
-            rig.action("ItemWr")->trigger();
+            QVERIFY(rig.write().done());
             QCOMPARE(rig.lan.writesCompleted(), 2);
         }
         if (scenario == Scenario::UsbDone) {

@@ -33,7 +33,14 @@ QByteArray sampleImage(int seed)
 WriteOutcome outcome(WriteOutcome::Target target, const QString &name, const QString &serial,
                      WriteOutcome::Result result, const QString &message = {}, int seed = 1)
 {
-    return {target, name, serial, result, message, sampleImage(seed)};
+    WriteOutcome o;
+    o.result = result;
+    o.message = message;
+    o.target = target;
+    o.targetName = name;
+    o.serial = serial;
+    o.image = sampleImage(seed);
+    return o;
 }
 
 // A clock that moves on by `step` at every reading.

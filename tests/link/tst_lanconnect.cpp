@@ -59,7 +59,7 @@ private slots:
         r.link->LanClick();
         QCOMPARE(r.view.messages.value(0),
                  (UserMessage{"Недопустимый IP-адрес трансивера.", "Ошибка", MsgIcon::Error, MsgButtons::Ok, true}));
-        QCOMPARE(r.link->session().activeChannel, Channel::None);
+        QCOMPARE(r.link->activeChannel(), Channel::None);
         r.link->LanClick();
         QCOMPARE(r.view.prompts.value(2), QStringLiteral("Работа по ЛВС|Введите IP-адрес трансивера|10.0.0.300"));
     }
@@ -89,12 +89,15 @@ private slots:
         r.view.textAnswers.enqueue(QStringLiteral("127.0.0.2"));
         r.link->LanClick();
         QCOMPARE(r.view.captionText(), kCaptionBase + QStringLiteral("Канал LAN IP: 127.0.0.2"));
-        QVERIFY(r.view.log.contains(QStringLiteral("status:Соединение с 127.0.0.2")));
+        QCOMPARE(r.view.status, QStringLiteral("Соединение с 127.0.0.2"));
+        QVERIFY(r.link->lan().connecting());
+        QTRY_COMPARE(r.link->lan().state(), lsIdle);
+        QVERIFY(!r.link->lan().connecting());
         QVERIFY(r.view.status.isEmpty());
         QVERIFY(r.view.allCommandsEnabled());
         QVERIFY(r.view.gaugeVisible);
         QCOMPARE(r.link->lan().state(), lsIdle);
-        QCOMPARE(r.link->session().activeChannel, Channel::Lan);
+        QCOMPARE(r.link->activeChannel(), Channel::Lan);
         QVERIFY(r.timer("TimerUDP")->isActive());
         QCOMPARE(r.udp->remote, QStringLiteral("127.0.0.2"));
         QCOMPARE(r.udp->remotePort, std::uint16_t(9999));
@@ -111,13 +114,13 @@ private slots:
         r.answer = false;
         r.view.textAnswers.enqueue(QStringLiteral("127.0.0.2"));
         r.link->LanClick();
-        QCOMPARE(r.view.status, QStringLiteral("Нет связи с 127.0.0.2"));
+        QTRY_COMPARE_WITH_TIMEOUT(r.view.status, QStringLiteral("Нет связи с 127.0.0.2"), 10000);
         QCOMPARE(r.view.captionText(), kCaptionBase + QStringLiteral("Автономный режим"));
         QVERIFY(!r.timer("TimerUDP")->isActive());
         QVERIFY(r.view.commands[Command::ItemLink] && r.view.commands[Command::ItemLoad] &&
                 r.view.commands[Command::ItemSave]);
         QVERIFY(!r.view.commands[Command::ItemWr] && !r.view.commands[Command::ItemRead] && !r.view.wrBtnVisible);
-        QCOMPARE(r.link->session().activeChannel, Channel::Lan);
+        QCOMPARE(r.link->activeChannel(), Channel::Lan);
         QCOMPARE(r.link->lan().state(), lsConnecting);
         // About 5.6 s of keep-alive at one a second: around five requests.
         QVERIFY(r.udp->sentCount("AT+CONFIG") >= 3);
@@ -128,14 +131,15 @@ private slots:
         QCOMPARE(r.view.captionMode, CaptionMode::Offline);
     }
 
-    void connect_confirmedCloseRunsTheLoopOutWithoutWaiting()
+    void connect_confirmedCloseRunsTheCountdownOutWithoutWaiting()
     {
         Rig r;
         r.answer = false;
         r.view.textAnswers.enqueue(QStringLiteral("127.0.0.2"));
-        QTimer::singleShot(1, r.link.get(), [&] { r.link->shutdown(); });
         r.link->LanClick();
-        QVERIFY(r.link->pump().stopped());
+        r.link->shutdown();
+        QVERIFY(r.link->stopped());
+        QVERIFY(!r.link->lan().connecting());
         QCOMPARE(r.view.status, QStringLiteral("Нет связи с 127.0.0.2"));
     }
 

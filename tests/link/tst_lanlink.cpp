@@ -5,6 +5,7 @@
 
 #include "link/Links.h"
 
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
@@ -53,7 +54,6 @@ struct Rig {
 
 } // namespace
 
-Q_DECLARE_METATYPE(tarvil::LanReply)
 Q_DECLARE_METATYPE(tarvil::LinkState)
 
 class LanLinkTest : public QObject {
@@ -163,26 +163,25 @@ private slots:
     void answeredStep_takesNothingMore_soAStrayReplyCannotStepAWaitPastItsTarget()
     {
         Rig r;
+        QSignalSpy answered(&r.lan(), &LanLink::answered);
         r.lan().request("AT+DATF", lsWaitReady, 7);
         // The ready reply and, right behind it, a late answer to a keep-alive.
         r.deliver("READY");
         r.deliver("OK");
         r.deliver("GOOD");
         QCOMPARE(r.lan().state(), lsAcknowledged);
-        QCOMPARE(r.lan().waitFor(lsAcknowledged, 1), LanLink::WaitResult::Reached);
-    }
+        QCOMPARE(answered.size(), 1);
+        QCOMPARE(answered.at(0).at(0).value<LanReply>(), LanReply::Ready);
 
-    void resultReply_isKeptForTheWrite()
-    {
-        Rig r;
+        // The result comes once; the next request awaits a result of its own.
         r.lan().request("AT+CONFIG", lsWaitResult, 19);
         r.deliver("GOOD");
-        r.deliver("BAD"); // a second result changes nothing
-        QCOMPARE(r.lan().result(), LanReply::Success);
+        r.deliver("BAD");
         r.lan().request("AT+CONFIG", lsWaitResult, 19);
-        QCOMPARE(r.lan().result(), LanReply::None);
         r.deliver("BxD");
-        QCOMPARE(r.lan().result(), LanReply::Failure);
+        QCOMPARE(answered.size(), 3);
+        QCOMPARE(answered.at(1).at(0).value<LanReply>(), LanReply::Success);
+        QCOMPARE(answered.at(2).at(0).value<LanReply>(), LanReply::Failure);
     }
 
     void idleAndFinishedSteps_ignoreEveryReply_data()
@@ -201,7 +200,8 @@ private slots:
             r.deliver("AT+RDYE");
             QCOMPARE(r.lan().state(), lsReadDone);
         } else {
-            r.lan().setState(lsIdle);
+            r.lan().request("AT+DATF", lsWaitReady, 7);
+            r.lan().release(false); // the write has ended
         }
         const LinkState state = r.lan().state();
         const auto sent = r.udp->sent.size();
@@ -257,7 +257,7 @@ private slots:
         r.lan().beginRead(r.image, 7);
         r.deliver(readCommon('k'));
         r.deliver("AT+RDYE");
-        r.lan().setState(lsIdle);
+        r.lan().release(true);
         r.lan().beginRead(r.image, 7);
         r.deliver("AT+RDYE");
         QCOMPARE(r.lan().state(), lsReading);
@@ -265,9 +265,10 @@ private slots:
 
     // ---- timers ----
 
-    void waitAck_resendsUntilTheRetriesRunOut()
+    void waitAck_resendsUntilTheRetriesRunOut_andFailsOnce()
     {
         Rig r;
+        QSignalSpy failed(&r.lan(), &LanLink::failed);
         r.lan().request("AT+DATF", lsWaitReady, 7);
         for (int tick = 0; tick < 6; ++tick)
             r.lan().TimerWaitAckTimer();
@@ -276,7 +277,11 @@ private slots:
         r.lan().TimerWaitAckTimer();
         QCOMPARE(r.udp->sentCount("AT+DATF"), 7);
         QCOMPARE(r.lan().state(), lsFailed);
-        QCOMPARE(r.lan().waitFor(lsAcknowledged, 1), LanLink::WaitResult::Failed);
+        QCOMPARE(failed.size(), 1);
+        // The timer runs on until the write gives the link back: no more sends, no second failure.
+        r.lan().TimerWaitAckTimer();
+        QCOMPARE(r.udp->sentCount("AT+DATF"), 7);
+        QCOMPARE(failed.size(), 1);
     }
 
     void waitBlock_tickFailsTheRead()
@@ -287,43 +292,23 @@ private slots:
         QCOMPARE(r.lan().state(), lsFailed);
     }
 
-    // ---- PumpWait ----
+    // ---- a close ----
 
-    void pumpWait_returnsAtOnceWhenStopped_andWakesOnAStateChange()
+    void closeDuringARead_endsItInterrupted_withoutABox()
     {
         Rig r;
-        r.links->pump().stop();
-        bool ran = false;
-        QTimer::singleShot(0, [&] { ran = true; });
-        r.links->pump().wait(1000000);
-        QVERIFY(!ran); // returned without processing events
-        QCOMPARE(r.lan().waitFor(lsAcknowledged, 1000000), LanLink::WaitResult::Stopped);
-
-        r.links->pump().restart();
-        r.lan().request("AT+DATF", lsWaitReady, 7);
-        // The reply lands while the wait sleeps; its deadline is hours away.
-        QTimer::singleShot(5, [&] { r.deliver("READY"); });
-        QTimer watchdog;
-        watchdog.setSingleShot(true);
-        bool watchdogFired = false;
-        QObject::connect(&watchdog, &QTimer::timeout, [&] {
-            watchdogFired = true;
-            r.links->shutdown();
-        });
-        watchdog.start(60000);
-        r.links->pump().wait(1000000);
-        QVERIFY(!watchdogFired);
-        QCOMPARE(r.lan().state(), lsAcknowledged);
-    }
-
-    void pumpWait_endsWhenTheCloseIsConfirmed_andTheStateKeepsItsValue()
-    {
-        Rig r;
-        r.lan().beginRead(r.image, 7);
-        QTimer::singleShot(5, [&] { r.links->shutdown(); });
-        r.links->pump().wait(1000000);
-        QVERIFY(r.links->pump().stopped());
+        QSignalSpy finished(&r.links->reader(), &ReadTransaction::finished);
+        r.lan().release(false); // connected
+        r.links->ItemReadClick();
         QCOMPARE(r.lan().state(), lsReading);
+        r.links->shutdown();
+        QCOMPARE(finished.size(), 1);
+        QCOMPARE(finished.at(0).at(0).value<Outcome>().result, Outcome::Result::Interrupted);
+        r.deliver(readBlock(0, 'a'));
+        r.lan().TimerWaitBlockTimer();
+        QCoreApplication::processEvents();
+        QVERIFY(r.view.messages.isEmpty());
+        QCOMPARE(finished.size(), 1);
     }
 };
 

@@ -5,6 +5,7 @@
 
 #include "link/Links.h"
 
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
@@ -130,9 +131,32 @@ struct Rig {
     {
         view.textAnswers.enqueue(kPeer);
         link->LanClick();
-        QCOMPARE(link->lan().state(), lsIdle);
+        QTRY_COMPARE(link->lan().state(), lsIdle);
         udp->sent.clear();
         view.messages.clear();
+    }
+    // "Записать" run to its end: how it finished, which it does exactly once.
+    WriteOutcome write()
+    {
+        QSignalSpy finished(&link->writer(), &WriteTransaction::finished);
+        link->WrBtnClick();
+        if (finished.isEmpty())
+            finished.wait(60000);
+        QCoreApplication::processEvents(); // a second end would show here
+        if (finished.size() != 1)
+            qWarning("the write finished %d times", int(finished.size()));
+        return finished.value(0).value(0).value<WriteOutcome>();
+    }
+    Outcome read()
+    {
+        QSignalSpy finished(&link->reader(), &ReadTransaction::finished);
+        link->ItemReadClick();
+        if (finished.isEmpty())
+            finished.wait(60000);
+        QCoreApplication::processEvents();
+        if (finished.size() != 1)
+            qWarning("the read finished %d times", int(finished.size()));
+        return finished.value(0).value(0).value<Outcome>();
     }
     QList<QByteArray> requests() const
     {
@@ -193,13 +217,15 @@ private slots:
         *fields.value(field) = value;
         bool saved = false;
         SaveTarget target{[&](const PacketList &) { saved = true; }};
-        r.link->WrBtnClick();
+        const WriteOutcome outcome = r.write();
+        QCOMPARE(outcome.result, Outcome::Result::Refused);
+        QCOMPARE(outcome.message, message);
         r.link->WrBtnClick(&target);
         QVERIFY(!saved);
         QCOMPARE(r.view.messages.size(), 2);
         QCOMPARE(r.view.messages.at(0), (UserMessage{message, "Ошибка", MsgIcon::Error, MsgButtons::Ok, false}));
         QCOMPARE(r.view.focused.value(0), Control(control));
-        QVERIFY(r.udp->sent.isEmpty());
+        QVERIFY(r.requests().isEmpty()); // keep-alives only
         QVERIFY(r.link->packets().isEmpty());
         QVERIFY(r.view.allCommandsEnabled());
     }
@@ -209,7 +235,7 @@ private slots:
         Rig r;
         r.view.settings.dhcp = 1; // DHCP on: the local-address panel is hidden
         r.view.settings.ownIp.clear();
-        r.link->WrBtnClick();
+        r.write();
         QCOMPARE(r.view.messages.size(), 1);
         QCOMPARE(r.view.messages.at(0).text, QStringLiteral("Не определен локальный IP - адрес"));
         QVERIFY(r.view.focused.isEmpty());
@@ -221,7 +247,7 @@ private slots:
         Rig r;
         r.view.settings.masterIp.clear(); // the fourth check fails
         r.view.settings.masterPort = QStringLiteral("70000");
-        r.link->WrBtnClick();
+        r.write();
         const ConfigImage &img = r.image;
         QCOMPARE(ConfigImage::readUnsigned(img.common() + CommonField::Serial.offset, 4), 12345u);
         QCOMPARE(ConfigImage::readUnsigned(img.common() + CommonField::MasterPort.offset, 2), 4464u); // low 16 bits
@@ -234,7 +260,7 @@ private slots:
         Rig r;
         r.connectLan();
         r.view.rows = {row("0010", "111"), row("0020", "222")};
-        r.link->WrBtnClick();
+        QCOMPARE(r.write().result, Outcome::Result::Done);
 
         const QList<QByteArray> sent = r.requests();
         QCOMPARE(sent.size(), 64);
@@ -268,7 +294,7 @@ private slots:
         r.connectLan();
         bool lockedWhileBoxOpen = false;
         r.view.onMessage = [&](const UserMessage &) { lockedWhileBoxOpen = r.view.locked; };
-        r.link->WrBtnClick();
+        r.write();
         QVERIFY(lockedWhileBoxOpen);
         QVERIFY(!r.view.locked);
     }
@@ -299,7 +325,9 @@ private slots:
         r.peer.silent = silentAll;
         r.peer.silentFromBlock = silentFromBlock;
         r.peer.silentResult = silentResult;
-        r.link->WrBtnClick();
+        const WriteOutcome outcome = r.write();
+        QCOMPARE(outcome.result, Outcome::Result::Failed);
+        QCOMPARE(outcome.message, message);
 
         if (repeated.isEmpty()) {
             const QByteArray last = r.udp->sent.last();
@@ -323,7 +351,7 @@ private slots:
         r.connectLan();
         r.peer.failResult = true;
         r.peer.okToFpde = true; // an "OK" to "AT+FPDE" is not the result
-        r.link->WrBtnClick();
+        r.write();
         QCOMPARE(r.view.messages.size(), 1);
         QCOMPARE(r.view.messages.at(0).text, QStringLiteral("Ошибка при записи конфигурации"));
         QCOMPARE(r.udp->sentCount("AT+FPDE"), 1);
@@ -348,7 +376,7 @@ private slots:
         r.connectLan();
         r.peer.strayOkAfterReady = strayOk;
         r.peer.resultTwice = resultTwice;
-        r.link->WrBtnClick();
+        r.write();
         QCOMPARE(r.requests().size(), 64);
         QCOMPARE(r.view.messages.size(), 1);
         QCOMPARE(r.view.messages.at(0).text, QStringLiteral("Запись конфигурации трансивера № 12345 выполнена"));
@@ -394,7 +422,7 @@ private slots:
             r.peer.image[kRecordSize * 7] = 0; // an empty slot among the records
             r.peer.onBlock = nullptr;
             QTimer::singleShot(0, r.link.get(), nested);
-            r.link->ItemReadClick();
+            r.read();
             QCOMPARE(r.udp->sentCount("AT+DATF"), 0);
             QVERIFY(r.view.messages.last().text.startsWith(QStringLiteral("Чтение конфигурации трансивера № ")));
         } else {
@@ -402,7 +430,7 @@ private slots:
                 if (n == 10)
                     QTimer::singleShot(0, r.link.get(), nested);
             };
-            r.link->WrBtnClick();
+            r.write();
             sent = r.peer.image;
             QCOMPARE(r.requests().size(), 64);
             QCOMPARE(r.udp->sentCount("AT+DATF"), 1);
@@ -428,7 +456,7 @@ private slots:
         r.connectLan();
         r.peer.silent = true;
         QTimer::singleShot(5, r.link.get(), [&] { r.link->shutdown(); });
-        r.link->WrBtnClick();
+        QCOMPARE(r.write().result, Outcome::Result::Interrupted);
         QVERIFY(r.view.messages.isEmpty());
         QCOMPARE(r.link->lan().state(), lsWaitReady);
     }
@@ -456,7 +484,7 @@ private slots:
     void writeWithoutALink_restoresTheCommandsAsASaveDoes()
     {
         Rig r;
-        r.link->WrBtnClick();
+        QCOMPARE(r.write().result, Outcome::Result::Refused); // sent nowhere
         QVERIFY(r.view.messages.isEmpty());
         QVERIFY(r.udp->sent.isEmpty());
         QVERIFY(r.view.commands[Command::ItemLink] && r.view.commands[Command::ItemLoad]);
@@ -483,7 +511,7 @@ private slots:
         r.peer.image = QByteArray(reinterpret_cast<const char *>(source.data()), kImageSize);
         bool appliedBeforeBox = true;
         r.view.onMessage = [&](const UserMessage &) { appliedBeforeBox = !r.view.applied.isEmpty(); };
-        r.link->ItemReadClick();
+        r.read();
 
         QVERIFY(!appliedBeforeBox);
         QCOMPARE(r.view.messages.size(), 1);
@@ -519,7 +547,7 @@ private slots:
         r.connectLan();
         r.peer.silent = silent;
         r.peer.readStopsAfter = stopsAfter;
-        r.link->ItemReadClick();
+        r.read();
         if (silent)
             QCOMPARE(r.udp->sentCount("AT+READF"), 7);
         QCOMPARE(r.view.messages.size(), 1);
@@ -537,12 +565,12 @@ private slots:
     {
         Rig r;
         r.connectLan();
-        r.link->ItemReadClick();
+        r.read();
         QCOMPARE(r.view.rebuilds, 1);
         r.view.messages.clear();
         r.peer.endFirst = true; // an end datagram before any block
         r.peer.image[kCommonBase + CommonField::Serial.offset] = 7;
-        r.link->ItemReadClick();
+        r.read();
         QCOMPARE(r.view.rebuilds, 2);
         QCOMPARE(r.view.messages.value(0).text, QStringLiteral("Чтение конфигурации трансивера № 7 выполнено."));
     }

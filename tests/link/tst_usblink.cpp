@@ -86,7 +86,7 @@ private slots:
         QCOMPARE(r.serial->opened, QStringList{"/dev/ttyFAKE0"});
         QCOMPARE(r.view.captionText(),
                  QStringLiteral("Трансивер ЛТКЗ \"Тарвил-QZT\" (версия 31.00.13)      Канал USB ttyFAKE0"));
-        QCOMPARE(r.link->session().activeChannel, Channel::Usb);
+        QCOMPARE(r.link->activeChannel(), Channel::Usb);
         QVERIFY(r.view.allCommandsEnabled());
         QCOMPARE(r.serial->written, QList<QByteArray>{kPoll});
         QVERIFY(r.timer("LinkWatchTrigger")->isActive());
@@ -158,7 +158,7 @@ private slots:
 #ifndef Q_OS_WIN
         QCOMPARE(m.text.contains(QStringLiteral("dialout")), accessHint);
 #endif
-        QCOMPARE(r.link->session().activeChannel, Channel::None);
+        QCOMPARE(r.link->activeChannel(), Channel::None);
         QCOMPARE(r.view.status, QStringLiteral("Нет связи"));
         QCOMPARE(r.view.captionMode, CaptionMode::Offline);
         QVERIFY(!r.view.commands[Command::ItemWr] && !r.view.commands[Command::ItemRead]);
@@ -224,7 +224,7 @@ private slots:
     {
         Rig r;
         r.chooseUsb();
-        r.link->pump().stop();
+        r.link->shutdown();
         r.serial->openNow = true;
         r.serial->input = "\x01";
         r.link->usb().ComPortTriggerAvail();
@@ -340,7 +340,7 @@ private slots:
         QTRY_VERIFY(!r.link->usb().writing());
         QCOMPARE(r.view.messages.value(0).text, QStringLiteral("Трансивер не отвечает"));
         QCOMPARE(r.view.status, QStringLiteral("Нет связи"));
-        QCOMPARE(r.link->session().activeChannel, Channel::None);
+        QCOMPARE(r.link->activeChannel(), Channel::None);
         QVERIFY(r.view.commands[Command::ItemLink] && r.view.commands[Command::ItemLoad]);
         QVERIFY(!r.view.commands[Command::ItemWr]);
         QVERIFY(!r.timer("LinkWatchTrigger")->isActive());

@@ -1,6 +1,6 @@
 #include "FakeLinkView.h"
 
-#include "link/PumpWait.h"
+#include "link/Notifications.h"
 
 namespace tarvil::test {
 

@@ -1,6 +1,6 @@
 #include "ScriptedDialogs.h"
 
-#include "link/PumpWait.h"
+#include "link/Notifications.h"
 
 namespace tarvil::test {
 

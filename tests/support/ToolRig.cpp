@@ -7,6 +7,7 @@
 #include "link/Links.h"
 #include "model/ObjectTable.h"
 
+#include <QAbstractButton>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -23,7 +24,7 @@ LinkTimings answeringTimings()
     t.waitAck = Millis(3000);
     t.waitBlock = Millis(3000);
     t.keepAlive = Millis(20);
-    t.pumpStep = Millis(2);
+    t.connectTurn = Millis(102);
     t.serialTick = Millis(55);
     t.usbWriteTimeout = Millis(5000);
     return t;
@@ -66,8 +67,45 @@ bool ToolRig::connectLan()
     if (!lan.isRunning() && !lan.start(QHostAddress(QStringLiteral("127.0.0.2")), port))
         return false;
     dialogs.texts.enqueue(QStringLiteral("127.0.0.2"));
-    action("Lan")->trigger();
+    chooseLan();
     return window->links().lan().state() == lsIdle && action("ItemRead")->isEnabled();
+}
+
+void ToolRig::chooseLan()
+{
+    action("Lan")->trigger();
+    LanLink &lan = window->links().lan();
+    QTest::qWaitFor([&lan] { return !lan.connecting(); }, 60000);
+}
+
+WriteOutcome ToolRig::write(const char *command)
+{
+    std::optional<WriteOutcome> outcome;
+    const auto c = QObject::connect(&window->links().writer(), &WriteTransaction::finished,
+                                    [&outcome](const WriteOutcome &o) { outcome = o; });
+    if (qstrcmp(command, "ItemWr") == 0)
+        action("ItemWr")->trigger();
+    else
+        find<QAbstractButton>(command)->click();
+    runUntil([&outcome] { return outcome.has_value(); }, 60000);
+    QObject::disconnect(c);
+    if (outcome)
+        return *outcome;
+    WriteOutcome none;
+    none.result = Outcome::Result::Interrupted;
+    return none;
+}
+
+Outcome ToolRig::read()
+{
+    std::optional<Outcome> outcome;
+    const auto c = QObject::connect(&window->links().reader(), &ReadTransaction::finished,
+                                    [&outcome](const Outcome &o) { outcome = o; });
+    action("ItemRead")->trigger();
+    if (window->links().reader().state() == ReadTransaction::State::Reading)
+        runUntil([&outcome] { return outcome.has_value(); }, 60000);
+    QObject::disconnect(c);
+    return outcome.value_or(Outcome{Outcome::Result::Interrupted, {}});
 }
 
 bool ToolRig::connectUsb()

@@ -9,13 +9,15 @@
 //     QVERIFY(rig.connectLan());            // "LAN", address typed, answer awaited
 //     rig.typeSettings(validSettings());    // the right-hand fields, typed
 //     rig.addRows(rows);                    // rows stored through the table
-//     rig.action("ItemWr")->trigger();      // the LAN write runs to its end
+//     QVERIFY(rig.write().done());          // "Записать", run to its end
 //     QCOMPARE(rig.lan.image(), rig.builtImage());
 
 #include "ScriptedDialogs.h"
 
 #include "app/MainWindow.h"
 #include "link/LinkConfig.h"
+#include "link/Outcome.h"
+#include "link/WriteOutcome.h"
 #include "model/CommonSettings.h"
 #include "model/ObjectRow.h"
 
@@ -56,11 +58,20 @@ public:
         return window->findChild<T *>(QString::fromLatin1(name));
     }
 
-    // Starts the LAN simulator on 127.0.0.2 and connects to it through "LAN".
+    // Starts the LAN simulator on 127.0.0.2 and connects to it through "LAN";
+    // true once the transceiver has answered.
     bool connectLan();
+    // "LAN" with the queued answers, until it is connected or its countdown ends.
+    void chooseLan();
     // Opens the USB simulator and chooses it through "USB"; true once the
     // transceiver has answered a poll.
     bool connectUsb();
+
+    // "Записать" (or "Пуск" given as `command`), or "Прочитать", run to the
+    // end: how it finished. Defaults (never done) when it did not finish
+    // within a minute.
+    WriteOutcome write(const char *command = "ItemWr");
+    Outcome read();
 
     // Types the right-hand fields (selections clicked) as a user would.
     void typeSettings(const CommonSettings &settings);

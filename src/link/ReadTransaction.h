@@ -1,0 +1,58 @@
+#pragma once
+
+#include "link/LinkState.h"
+#include "link/Outcome.h"
+#include "model/ConfigImage.h"
+
+#include <QObject>
+
+#include <cstdint>
+#include <functional>
+
+namespace tarvil {
+
+class Deferred;
+class Dialogs;
+class LanLink;
+class LinkView;
+
+// The read over LAN: "AT+READF", the blocks into an image of the read's own,
+// then the window's fields and the object table filled from it. The link's
+// readEnded() and failed() end it once their notification is over; every
+// read that starts ends in one finished().
+class ReadTransaction : public QObject {
+    Q_OBJECT
+public:
+    enum class State { Idle, Reading };
+
+    ReadTransaction(LinkView &view, Dialogs &dialogs, Deferred &deferred, ConfigImage &image, LanLink &lan,
+                    QObject *parent = nullptr);
+
+    // "Прочитать". With the LAN link not idle it only empties the count.
+    void ItemReadClick();
+    State state() const { return state_; }
+    const Progress &progress() const { return progress_; }
+    // A confirmed close: a read that runs ends here, interrupted.
+    void shutdown();
+
+signals:
+    // Done (the window shows what was read), failed with the box's text, or
+    // interrupted by a close.
+    void finished(const tarvil::Outcome &outcome);
+
+private:
+    void onEnded();
+    void onFailed();
+
+    LinkView &view_;
+    Dialogs &dialogs_;
+    Deferred &deferred_;
+    ConfigImage &image_;
+    LanLink &lan_;
+    State state_ = State::Idle;
+    Progress progress_;
+    ConfigImage incoming_;
+    std::uint64_t run_ = 0; // counts reads and closes: posted work of an older one is dropped
+};
+
+} // namespace tarvil
