@@ -4,14 +4,6 @@ namespace tarvil::cli {
 
 ConsoleView::ConsoleView(QTextStream &err, bool terminal) : err_(err), terminal_(terminal) {}
 
-bool ConsoleView::shown(const QString &text) const
-{
-    for (const UserMessage &m : messages)
-        if (m.text == text)
-            return true;
-    return false;
-}
-
 void ConsoleView::endProgress()
 {
     if (barOpen_) {

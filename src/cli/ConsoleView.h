@@ -31,7 +31,6 @@ public:
     // The transfer the gauge shows: bytes done and in all.
     std::function<Progress()> progress;
 
-    bool shown(const QString &text) const;
     // Ends a bar left on the line.
     void endProgress();
 

@@ -53,11 +53,11 @@ WriteTransaction::WriteTransaction(LinkView &view, Dialogs &dialogs, Deferred &d
 {
     setObjectName(QStringLiteral("WriteTransaction"));
     connect(&lan_, &LanLink::answered, this, [this](LanReply reply) {
-        if (state_ == State::Lan && !lanEnding_)
+        if (state_ == State::Lan)
             deferred_.post(guarded([this, reply] { onLanAnswered(reply); }));
     });
     connect(&lan_, &LanLink::failed, this, [this] {
-        if (state_ == State::Lan && !lanEnding_)
+        if (state_ == State::Lan)
             deferred_.post(guarded([this] { onLanFailed(); }));
     });
     connect(&usb_, &UsbLink::progressed, this, &WriteTransaction::onUsbProgress);
@@ -197,7 +197,6 @@ void WriteTransaction::startLan()
     const ConfigImage sent = image_;
     ++run_;
     state_ = State::Lan;
-    lanEnding_.reset();
     lanOutcome_ = outcomeOf(WriteOutcome::Target::Lan, lan_.transceiverAddress(), builtSerial_, imageBytes(sent),
                             WriteOutcome::Result::Interrupted);
 
@@ -259,7 +258,8 @@ void WriteTransaction::onLanFailed()
 
 void WriteTransaction::endLan(const UserMessage &box, WriteOutcome outcome, bool keepAlive)
 {
-    lanEnding_ = outcome;
+    state_ = State::LanEnding;
+    lanOutcome_ = outcome;
     const std::uint64_t run = run_;
     dialogs_.message(box);
     if (run != run_)
@@ -270,7 +270,6 @@ void WriteTransaction::endLan(const UserMessage &box, WriteOutcome outcome, bool
     if (keepAlive)
         view_.setGauge(0);
     state_ = State::Idle;
-    lanEnding_.reset();
     emit finished(outcome);
 }
 
@@ -333,14 +332,12 @@ void WriteTransaction::shutdown()
         state_ = State::Idle;
         emit finished(usbOutcome_);
         return;
-    case State::Lan: {
+    case State::Lan:
+    case State::LanEnding:
         state_ = State::Idle;
         ++run_;
-        const WriteOutcome outcome = lanEnding_ ? *lanEnding_ : lanOutcome_;
-        lanEnding_.reset();
-        emit finished(outcome);
+        emit finished(lanOutcome_);
         return;
-    }
     }
 }
 

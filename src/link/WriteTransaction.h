@@ -55,7 +55,12 @@ struct SaveTarget {
 class WriteTransaction : public QObject {
     Q_OBJECT
 public:
-    enum class State { Idle, Lan, Usb };
+    enum class State {
+        Idle,
+        Lan,       // the LAN dialogue: a step awaits its reply
+        LanEnding, // its result is known and its box open
+        Usb,       // the USB stream
+    };
 
     // `active` is the link the user chose last; `othersRunning` tells whether
     // a read or a connect runs.
@@ -124,13 +129,12 @@ private:
     std::uint64_t run_ = 0; // counts LAN runs and closes: posted work of an older one is dropped
 
     // The LAN write that runs: its steps over the image it started with, the
-    // step awaiting its reply, and what it reports.
+    // step awaiting its reply, and what it reports: interrupted until its
+    // result is known (a close confirmed while that box is open changes
+    // nothing of it).
     std::vector<LanStep> lanSteps_;
     std::size_t lanStep_ = 0;
     WriteOutcome lanOutcome_;
-    // Set once the result is known and its box is open: a close confirmed
-    // meanwhile does not make it an interruption.
-    std::optional<WriteOutcome> lanEnding_;
     // The USB stream that runs.
     WriteOutcome usbOutcome_;
 };

@@ -143,8 +143,7 @@ struct Rig {
         if (finished.isEmpty())
             finished.wait(60000);
         QCoreApplication::processEvents(); // a second end would show here
-        if (finished.size() != 1)
-            qWarning("the write finished %d times", int(finished.size()));
+        QTest::qVerify(finished.size() == 1, "the write finished once", "", __FILE__, __LINE__);
         return finished.value(0).value(0).value<WriteOutcome>();
     }
     Outcome read()
@@ -154,8 +153,7 @@ struct Rig {
         if (finished.isEmpty())
             finished.wait(60000);
         QCoreApplication::processEvents();
-        if (finished.size() != 1)
-            qWarning("the read finished %d times", int(finished.size()));
+        QTest::qVerify(finished.size() == 1, "the read finished once", "", __FILE__, __LINE__);
         return finished.value(0).value(0).value<Outcome>();
     }
     QList<QByteArray> requests() const

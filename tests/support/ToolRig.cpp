@@ -75,7 +75,7 @@ void ToolRig::chooseLan()
 {
     action("Lan")->trigger();
     LanLink &lan = window->links().lan();
-    QTest::qWaitFor([&lan] { return !lan.connecting(); }, 60000);
+    (void)QTest::qWaitFor([&lan] { return !lan.connecting(); }, 60000);
 }
 
 WriteOutcome ToolRig::write(const char *command)
