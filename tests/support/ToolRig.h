@@ -12,6 +12,7 @@
 //     rig.action("ItemWr")->trigger();      // the LAN write runs to its end
 //     QCOMPARE(rig.lan.image(), rig.builtImage());
 
+#include "SampleConfiguration.h"
 #include "ScriptedDialogs.h"
 
 #include "app/MainWindow.h"
@@ -74,9 +75,5 @@ public:
 
 // Stores rows through the table as the navigator and the record edits do.
 void storeRows(ObjectTable &table, const QList<ObjectRow> &rows);
-
-// Rows with every field set; object numbers in descending order, so that the
-// table's sort shows.
-QList<ObjectRow> sampleRows(int count);
 
 } // namespace tarvil::test
