@@ -30,7 +30,8 @@ struct Run {
     QByteArray out;
     QByteArray err;
     QString outText() const { return QString::fromUtf8(out); }
-    QString errText() const { return QString::fromUtf8(err); }
+    // Messages end their lines as the system's console does: CR LF on Windows.
+    QString errText() const { return QString::fromUtf8(err).replace(QStringLiteral("\r\n"), QStringLiteral("\n")); }
 };
 
 QByteArray readFile(const QString &path)

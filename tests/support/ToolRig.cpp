@@ -63,8 +63,10 @@ QAction *ToolRig::action(const char *name) const { return find<QAction>(name); }
 
 bool ToolRig::connectLan()
 {
-    if (!lan.isRunning() && !lan.start(QHostAddress(QStringLiteral("127.0.0.2")), port))
+    if (!lan.isRunning() && !lan.start(QHostAddress(QStringLiteral("127.0.0.2")), port)) {
+        qWarning("the LAN simulator did not start: %s", qPrintable(lan.errorString()));
         return false;
+    }
     dialogs.texts.enqueue(QStringLiteral("127.0.0.2"));
     action("Lan")->trigger();
     return window->links().lan().state() == lsIdle && action("ItemRead")->isEnabled();
