@@ -1,6 +1,8 @@
 // Writes the configuration-file seeds into a folder: files as the tool saves
 // them, and the shorter forms the reader also takes.
 //     tarvil-fuzz-seeds fuzz/corpus/configfile
+#include "support/SampleConfiguration.h"
+
 #include "files/ConfigFile.h"
 #include "link/Packets.h"
 #include "model/ConfigImage.h"
@@ -15,41 +17,6 @@
 using namespace tarvil;
 
 namespace {
-
-CommonSettings settings()
-{
-    CommonSettings s;
-    s.etherProt = 1;
-    s.dhcp = 0;
-    s.masterIp = QStringLiteral("192.168.1.221");
-    s.ownIp = QStringLiteral("10.0.0.221");
-    s.gatewayIp = QStringLiteral("10.0.0.1");
-    s.serial = QStringLiteral("12345");
-    s.masterPort = QStringLiteral("9999");
-    s.ownPort = QStringLiteral("8888");
-    s.apn = QStringLiteral("internet.provider");
-    s.baud = QStringLiteral("115200");
-    s.periodHB = 3600;
-    s.format = 2;
-    return s;
-}
-
-QList<ObjectRow> rows()
-{
-    QList<ObjectRow> out;
-    for (int i = 0; i < 12; ++i) {
-        ObjectRow r;
-        r.Obj = QStringLiteral("%1").arg(0xA0 + i, 4, 16, QLatin1Char('0')).toUpper();
-        r.Account = QStringLiteral("%1").arg(1000 + i);
-        r.P1 = QStringLiteral("+7900%1").arg(1234560 + i);
-        r.P2 = i % 2 ? QStringLiteral("8%1").arg(4950000000LL + i) : QString();
-        r.TypeId = std::int16_t(i * 21);
-        r.Prot = std::int16_t(i % 4);
-        r.WaitTest = 60 * i;
-        out << r;
-    }
-    return out;
-}
 
 bool write(const QString &folder, const char *name, const QByteArray &bytes)
 {
@@ -71,7 +38,7 @@ int main(int argc, char **argv)
     }
     const QString folder = QString::fromLocal8Bit(argv[1]);
     ConfigImage image;
-    if (!image.build(settings(), rows()))
+    if (!image.build(test::validSettings(), test::sampleRows(12)))
         return 1;
     PacketList packets;
     packets.buildFrom(image);

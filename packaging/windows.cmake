@@ -15,7 +15,7 @@ set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY "Tarvil-QZT")
 set(CPACK_NSIS_PACKAGE_NAME "Конфигуратор Тарвил-QZT")
 set(CPACK_NSIS_DISPLAY_NAME "Конфигуратор Тарвил-QZT ${PROJECT_VERSION}")
 # A 64-bit installer for a 64-bit program, into "Program Files".
-set(CPACK_NSIS_EXECUTABLE_PRE_ARGUMENTS "-XTarget amd64-unicode")
+set(CPACK_NSIS_DEFINES "  Target amd64-unicode")
 set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
 set(CPACK_NSIS_MUI_ICON "${CMAKE_CURRENT_SOURCE_DIR}/icons/ru.tarvil.TarvilConfig.ico")
 set(CPACK_NSIS_MUI_UNIICON "${CMAKE_CURRENT_SOURCE_DIR}/icons/ru.tarvil.TarvilConfig.ico")

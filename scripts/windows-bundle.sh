@@ -4,7 +4,8 @@
 #   scripts/windows-bundle.sh fill DIR    DIR holds `cmake --install`'s
 #       bin/*.exe; adds Qt's platform and style plugins, Qt's Russian texts
 #       for the standard boxes, and every DLL the programs and plugins import
-#       (Qt's and MinGW's run-time), found by reading their import tables
+#       (Qt's and MinGW's run-time), found by reading their import tables;
+#       all stripped of debug information
 #   scripts/windows-bundle.sh check DIR   fails if any .exe or .dll in DIR
 #       imports a DLL that is neither in DIR/bin nor a Windows system DLL
 # WIN_QT names Qt for Windows (scripts/windows-qt.sh).
@@ -32,7 +33,8 @@ is_system_dll() {
     *" secur32.dll "* | *" ncrypt.dll "* | *" d3d9.dll "* | *" d3d11.dll "* | *" d3d12.dll "* | \
     *" dxgi.dll "* | *" dwrite.dll "* | *" d2d1.dll "* | *" dcomp.dll "* | *" opengl32.dll "* | \
     *" msvcrt.dll "* | *" authz.dll "* | *" cfgmgr32.dll "* | *" ntdll.dll "* | *" shcore.dll "* | \
-    *" winspool.drv "* | *" mswsock.dll "* | *" rpcrt4.dll "* | *" wintrust.dll "* | *" propsys.dll "*)
+    *" winspool.drv "* | *" mswsock.dll "* | *" rpcrt4.dll "* | *" wintrust.dll "* | *" propsys.dll "* | \
+    *" winhttp.dll "* | *" userenv.dll "* | *" wldap32.dll "* | *" normaliz.dll "* | *" dbghelp.dll "*)
         return 0
         ;;
     esac
@@ -99,6 +101,8 @@ fill() {
             queue+=("$bin/$(basename "$source")")
         done < <(imports "$file")
     done
+    # Debug information stays with the build; the bundle carries the code.
+    find "$dir" \( -iname '*.exe' -o -iname '*.dll' \) -exec x86_64-w64-mingw32-strip --strip-unneeded {} +
     echo "Bundle filled: $(find "$dir" -type f | wc -l) files, $(du -sh "$dir" | cut -f1)."
 }
 

@@ -100,9 +100,10 @@ fi
 # Only what the tool and its tests use: Core, Gui, Widgets, Network,
 # SerialPort and Test; the windows and offscreen platforms (offscreen draws
 # with FreeType) and the windowsvista style. Windows needs no ICU; the dfsg
-# tarball lacks the Wintab headers, so tablet events are off; the windows
-# platform of 6.4.2 only compiles with OpenGL on, so it stays dynamic (the
-# default), which loads no GL library until one is asked for.
+# tarball lacks the Wintab headers, so tablet events are off. The windows
+# platform of 6.4.2 needs two things it does not say: OpenGL on (it stays
+# dynamic, the default, which loads no GL library until one is asked for),
+# and Direct2D on, without which its DirectWrite font database is not built.
 echo "-- Configuring Qt base"
 cmake -S "$work/qtbase" -B "$work/qtbase-build" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
@@ -117,7 +118,7 @@ cmake -S "$work/qtbase" -B "$work/qtbase-build" -G Ninja \
     -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF -DFEATURE_dbus=OFF \
     -DFEATURE_openssl=OFF -DFEATURE_icu=OFF \
     -DFEATURE_tabletevent=OFF \
-    -DFEATURE_direct2d=OFF -DFEATURE_jpeg=OFF -DFEATURE_gif=OFF \
+    -DFEATURE_direct2d=ON -DFEATURE_jpeg=OFF -DFEATURE_gif=OFF \
     -DFEATURE_system_zlib=OFF -DFEATURE_system_pcre2=OFF -DFEATURE_system_png=OFF \
     -DFEATURE_system_freetype=OFF -DFEATURE_system_harfbuzz=OFF \
     -DFEATURE_system_doubleconversion=OFF \

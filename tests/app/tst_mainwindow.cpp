@@ -5,6 +5,7 @@
 #include "app/RadioGroup.h"
 #include "link/Links.h"
 #include "model/IpAddress.h"
+#include "support/SampleConfiguration.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestEnv.h"
 
@@ -31,6 +32,7 @@
 
 using namespace tarvil;
 using tarvil::test::ScriptedDialogs;
+using tarvil::test::validSettings;
 
 namespace {
 
@@ -585,19 +587,10 @@ private slots:
 
     void commonSettings_roundTrip()
     {
-        CommonSettings s;
-        s.etherProt = 1;
-        s.dhcp = 0;
-        s.masterIp = QStringLiteral("192.168.1.221");
-        s.ownIp = QStringLiteral("192.168.1.50");
-        s.gatewayIp = QStringLiteral("192.168.1.1");
-        s.serial = QStringLiteral("3000000001");
-        s.masterPort = QStringLiteral("10001");
+        CommonSettings s = validSettings();
+        s.serial = QStringLiteral("3000000001"); // above the signed range
         s.ownPort = QStringLiteral("65535");
-        s.apn = QString(64, QLatin1Char('a'));
-        s.baud = QStringLiteral("115200");
-        s.periodHB = 3600;
-        s.format = 2;
+        s.apn = QString(64, QLatin1Char('a')); // the field's whole width
         window->applyCommonSettings(s);
         QCOMPARE(window->commonSettings(), s);
         QCOMPARE(find<QComboBox>("BaudBox")->currentIndex(), 6);
@@ -642,20 +635,7 @@ private slots:
         connect(find<QSpinBox>("PeriodHB"), &QSpinBox::valueChanged, &log, [&log] { log.entries << "PeriodHB"; });
         connect(find<QComboBox>("BaudBox"), &QComboBox::currentTextChanged, &log, [&log] { log.entries << "BaudBox"; });
 
-        CommonSettings s;
-        s.etherProt = 1;
-        s.dhcp = 0;
-        s.apn = "internet";
-        s.serial = "17";
-        s.format = 1;
-        s.masterPort = "9000";
-        s.masterIp = "1.2.3.4";
-        s.gatewayIp = "1.2.3.1";
-        s.ownIp = "1.2.3.5";
-        s.ownPort = "8000";
-        s.periodHB = 60;
-        s.baud = "57600";
-        window->applyCommonSettings(s);
+        window->applyCommonSettings(validSettings()); // every field away from its start value
         log.entries.removeDuplicates();
         QCOMPARE(log.entries, QStringList({"EtherProt", "DHCP_OnOff", "EditAPN", "EditMAC", "FrmtRadioGroup",
                                            "EditPort1_PCN", "EditIP1_PCN", "Shl_IP", "DHCP_IP", "EditPort_Loc",

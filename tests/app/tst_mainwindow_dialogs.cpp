@@ -205,9 +205,12 @@ private slots:
         QCOMPARE(QFileInfo(*saved).fileName(), QStringLiteral("site7.tvc"));
 
         // The dialogs' history lands in the test run's own settings folder,
-        // never in the user's.
+        // never in the user's. (On Windows it goes to the registry: that of
+        // the Wine prefix the build made for its tests.)
+#ifndef Q_OS_WIN
         const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
         QVERIFY2(config.startsWith(QString::fromLocal8Bit(qgetenv("TARVIL_TEST_HOME"))), qPrintable(config));
+#endif
     }
 
     void portChooser_listsAndReturnsTheChoice()

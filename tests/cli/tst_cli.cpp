@@ -1,6 +1,6 @@
 // tarvil-cli as an installer runs it: the real program in a folder of its
 // own, on files the tool saved and on files it refuses.
-#include "support/FakeLinkView.h"
+#include "support/SampleConfiguration.h"
 #include "support/TestEnv.h"
 #include "support/ToolRig.h"
 
@@ -30,7 +30,8 @@ struct Run {
     QByteArray out;
     QByteArray err;
     QString outText() const { return QString::fromUtf8(out); }
-    QString errText() const { return QString::fromUtf8(err); }
+    // Messages end their lines as the system's console does: CR LF on Windows.
+    QString errText() const { return QString::fromUtf8(err).replace(QStringLiteral("\r\n"), QStringLiteral("\n")); }
 };
 
 QByteArray readFile(const QString &path)
@@ -44,19 +45,6 @@ void writeFile(const QString &path, const QByteArray &bytes)
     QFile f(path);
     if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
         qFatal("cannot write %s", qPrintable(path));
-}
-
-CommonSettings siteSettings()
-{
-    CommonSettings s = validSettings();
-    s.etherProt = 1;
-    s.ownIp = QStringLiteral("10.0.0.221");
-    s.ownPort = QStringLiteral("8888");
-    s.apn = QStringLiteral("internet.provider");
-    s.baud = QStringLiteral("115200");
-    s.periodHB = 3600;
-    s.format = 2;
-    return s;
 }
 
 ObjectRow object(const char *obj, const char *p1, int type, int minutes = 15)
@@ -95,24 +83,6 @@ QByteArray fileOf(const ConfigImage &image)
 QByteArray rawOf(const ConfigImage &image)
 {
     return QByteArray(reinterpret_cast<const char *>(image.data()), kImageSize);
-}
-
-QList<ObjectRow> fullTable()
-{
-    QList<ObjectRow> rows;
-    for (int i = 0; i < kMaxObjects; ++i) {
-        ObjectRow r;
-        // Descending, so that the table's sort shows.
-        r.Obj = QStringLiteral("%1").arg(kMaxObjects - i, 4, 16, QLatin1Char('0')).toUpper();
-        r.Account = QStringLiteral("%1").arg(i, 4, 16, QLatin1Char('0')).toUpper();
-        r.P1 = QStringLiteral("+7%1").arg(9000000000LL + i);
-        r.P2 = i % 3 ? QStringLiteral("%1").arg(i) : QString();
-        r.TypeId = std::int16_t(i % 256);
-        r.Prot = std::int16_t(i % 7);
-        r.WaitTest = i * 7;
-        rows << r;
-    }
-    return rows;
 }
 
 } // namespace
@@ -161,7 +131,7 @@ private slots:
             if (name != QLatin1String("CentralType.txt"))
                 QFile::remove(path(name));
         }
-        writeFile(path(QStringLiteral("объект 5.tvc")), fileOf(imageOf(siteSettings(), siteRows())));
+        writeFile(path(QStringLiteral("объект 5.tvc")), fileOf(imageOf(validSettings(), siteRows())));
     }
 
     void help_listsEveryCommandWithAnExample()
@@ -244,7 +214,7 @@ private slots:
     void dump_matchesTheWindowAfterItsLoad_data()
     {
         QTest::addColumn<QByteArray>("file");
-        const QByteArray saved = fileOf(imageOf(siteSettings(), siteRows()));
+        const QByteArray saved = fileOf(imageOf(validSettings(), siteRows()));
         const qsizetype common = 12 + 6 * qsizetype(kCommonBase);
         QTest::newRow("a saved file") << saved;
         QTest::newRow("the common block alone, no mark") << QByteArray("TransX") + saved.mid(common);
@@ -254,7 +224,7 @@ private slots:
         for (qsizetype i = 12 + 4; i < wrongCrc.size(); i += 6)
             wrongCrc[i] = char(~wrongCrc.at(i));
         QTest::newRow("every CRC wrong") << wrongCrc;
-        ConfigImage odd = imageOf(siteSettings(), siteRows());
+        ConfigImage odd = imageOf(validSettings(), siteRows());
         odd.set(CommonField::Format.address(), 5); // beyond the last choice
         odd.set(CommonField::Dhcp.address(), 9);
         QTest::newRow("item indexes beyond the last choice") << fileOf(odd);
@@ -307,10 +277,10 @@ private slots:
         QTest::addColumn<QString>("message");
         const QString format = QStringLiteral("Формат файла не соответствует типу устройства!");
         const QString fatal = QStringLiteral("Возникла фатальная ошибка. Часть данных не загружена.");
-        const QByteArray saved = fileOf(imageOf(siteSettings(), siteRows()));
+        const QByteArray saved = fileOf(imageOf(validSettings(), siteRows()));
         const QByteArray endsInApn = saved.left(12 + 6 * (CommonField::Apn.address() + 10));
         const QByteArray endsInRecords = saved.left(12 + 6 * 5000);
-        const QByteArray raw = rawOf(imageOf(siteSettings(), siteRows()));
+        const QByteArray raw = rawOf(imageOf(validSettings(), siteRows()));
         for (const char *command : {"dump", "export-csv", "diff", "import-csv"}) {
             const QString c = QString::fromLatin1(command);
             QTest::addRow("%s: Tranz", command) << QByteArray("TranzP") + saved.mid(6) << c << format;
@@ -360,11 +330,11 @@ private slots:
         QTest::addColumn<QByteArray>("b");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("text");
-        const ConfigImage site = imageOf(siteSettings(), siteRows());
+        const ConfigImage site = imageOf(validSettings(), siteRows());
         QTest::newRow("the same file") << fileOf(site) << fileOf(site) << 0 << "Различий нет\n";
         QTest::newRow("a file and its raw image") << fileOf(site) << rawOf(site) << 0 << "Различий нет\n";
 
-        CommonSettings other = siteSettings();
+        CommonSettings other = validSettings();
         other.serial = QStringLiteral("12346");
         other.dhcp = 1;
         QTest::newRow("common fields") << fileOf(site) << fileOf(imageOf(other, siteRows())) << 1
@@ -376,7 +346,7 @@ private slots:
         rows.removeAt(1);                               // 0010
         rows << object("00C0", "333", 1);
         QTest::newRow("objects added, removed and changed")
-            << fileOf(site) << fileOf(imageOf(siteSettings(), rows)) << 1
+            << fileOf(site) << fileOf(imageOf(validSettings(), rows)) << 1
             << "Объекты:\n"
                "  - удален объект 0010: ППК 0B02, Телефон 1 +380501111111\n"
                "  ~ изменен объект 00B0:\n"
@@ -386,9 +356,10 @@ private slots:
 
         QList<ObjectRow> twice = siteRows();
         twice << object("00A0", "444", 5);
-        QTest::newRow("a second object of the same number") << fileOf(imageOf(siteSettings(), twice)) << fileOf(site) << 1
-                                                            << "Объекты:\n  - удален объект 00A0 (2-й с этим номером): "
-                                                               "ППК 0B02, Телефон 1 444\n";
+        QTest::newRow("a second object of the same number")
+            << fileOf(imageOf(validSettings(), twice)) << fileOf(site) << 1
+            << "Объекты:\n  - удален объект 00A0 (2-й с этим номером): "
+               "ППК 0B02, Телефон 1 444\n";
 
         ConfigImage reserved = site;
         reserved.set(CommonField::Reserved.address() + 1, 0x5A);
@@ -435,7 +406,7 @@ private slots:
 
     void diff_json_namesFieldsByKey()
     {
-        CommonSettings other = siteSettings();
+        CommonSettings other = validSettings();
         other.apn = QStringLiteral("other.apn");
         writeFile(path(QStringLiteral("b.tvc")), fileOf(imageOf(other, siteRows())));
         const Run r = cli({QStringLiteral("diff"), QStringLiteral("объект 5.tvc"), QStringLiteral("b.tvc"),
@@ -506,7 +477,7 @@ private slots:
         rows[1].Account = QStringLiteral("0001");
         rows[1].P2.clear();
         rows[1].Prot = 7;
-        QCOMPARE(readFile(path(QStringLiteral("new.tvc"))), fileOf(imageOf(siteSettings(), rows)));
+        QCOMPARE(readFile(path(QStringLiteral("new.tvc"))), fileOf(imageOf(validSettings(), rows)));
     }
 
     void importCsv_withFailingLines_writesNothing()
@@ -548,9 +519,9 @@ private slots:
 
     void importCsv_intoAFileTheWindowWouldNotWrite_isRefused()
     {
-        CommonSettings noApn = siteSettings();
+        CommonSettings noApn = validSettings();
         noApn.apn.clear();
-        ConfigImage image = imageOf(siteSettings(), siteRows());
+        ConfigImage image = imageOf(validSettings(), siteRows());
         ConfigImage::writeText(image.common() + CommonField::Apn.offset, CommonField::Apn.width, QString());
         writeFile(path(QStringLiteral("noapn.tvc")), fileOf(image));
         writeFile(path(QStringLiteral("in.csv")), objectsToCsv(siteRows()));
@@ -566,10 +537,11 @@ private slots:
     void roundTrip_fullConfigurations_matchWhatTheWindowBuilds_data()
     {
         QTest::addColumn<QByteArray>("file");
-        QTest::newRow("300 objects in the table's order") << fileOf(imageOf(siteSettings(), asTableRowsOf(fullTable())));
+        QTest::newRow("300 objects in the table's order")
+            << fileOf(imageOf(validSettings(), asTableRowsOf(sampleRows(kMaxObjects))));
         // As a transceiver's image saved after a read: records in any order,
         // A_F and the object's format filled in, reserved bytes set, slots left empty.
-        ConfigImage read = imageOf(siteSettings(), fullTable());
+        ConfigImage read = imageOf(validSettings(), sampleRows(kMaxObjects));
         for (int k = 0; k < kMaxObjects; ++k) {
             read.record(k)[RecordField::AF.offset] = std::uint8_t(k);
             read.record(k)[RecordField::Frmt.offset] = 1;

@@ -1,5 +1,5 @@
 // Configuration files: the bytes a save writes, and the tolerant reader.
-#include "support/FakeLinkView.h"
+#include "support/SampleConfiguration.h"
 
 #include "files/ConfigFile.h"
 #include "link/Packets.h"
@@ -18,38 +18,6 @@
 using namespace tarvil;
 
 namespace {
-
-// Every field away from its start value, so a field the reader drops shows.
-CommonSettings settings()
-{
-    CommonSettings s = test::validSettings();
-    s.etherProt = 1;
-    s.ownIp = QStringLiteral("10.0.0.221");
-    s.gatewayIp = QStringLiteral("10.0.0.1");
-    s.ownPort = QStringLiteral("8888");
-    s.apn = QStringLiteral("internet.provider");
-    s.baud = QStringLiteral("115200");
-    s.periodHB = 3600;
-    s.format = 2;
-    return s;
-}
-
-QList<ObjectRow> fullTable()
-{
-    QList<ObjectRow> rows;
-    for (int i = 0; i < kMaxObjects; ++i) {
-        ObjectRow r;
-        r.Obj = QStringLiteral("%1").arg(i, 4, 16, QLatin1Char('0')).toUpper();
-        r.Account = QStringLiteral("%1").arg(299 - i, 4, 10, QLatin1Char('0'));
-        r.P1 = QStringLiteral("+7%1").arg(9000000000LL + i);
-        r.P2 = i % 3 ? QStringLiteral("%1").arg(i) : QString();
-        r.TypeId = std::int16_t(i % 256);
-        r.Prot = std::int16_t(i % 7);
-        r.WaitTest = i * 7;
-        rows << r;
-    }
-    return rows;
-}
 
 QByteArray fileOf(const ConfigImage &image)
 {
@@ -128,7 +96,7 @@ private slots:
     void save_writesHeaderMarkAndEveryPacket()
     {
         ConfigImage image;
-        QVERIFY(image.build(settings(), {}));
+        QVERIFY(image.build(test::validSettings(), {}));
         const QByteArray file = fileOf(image);
         QCOMPARE(file.size(), 85224);
         QCOMPARE(file.left(6), QByteArray::fromHex("5472616E7350"));
@@ -143,7 +111,7 @@ private slots:
     void saveThenLoad_restoresEveryFieldAndAllRecords()
     {
         ConfigImage image;
-        QVERIFY(image.build(settings(), fullTable()));
+        QVERIFY(image.build(test::validSettings(), test::sampleRows(kMaxObjects)));
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("12345.tvc"));
         PacketList packets;
@@ -199,7 +167,7 @@ private slots:
     void reader_endingInsideAField_isTruncated()
     {
         ConfigImage image;
-        QVERIFY(image.build(settings(), {}));
+        QVERIFY(image.build(test::validSettings(), {}));
         const QByteArray file = fileOf(image);
         const int apnStart = 12 + 6 * commonAddress(CommonField::Apn);
         QCOMPARE(parseConfigFile(file.left(apnStart + 6 * 10)).status, LoadStatus::Truncated);

@@ -1,5 +1,7 @@
 // The field table: every bound field survives its codec, and the write checks
 // every field whose value can be refused.
+#include "support/SampleConfiguration.h"
+
 #include "link/WriteTransaction.h"
 #include "model/ConfigImage.h"
 
@@ -12,34 +14,23 @@ using namespace tarvil;
 
 namespace {
 
+// The sample at the ends of the ranges, and with letters beyond ASCII.
 CommonSettings awayFromStart()
 {
-    CommonSettings s;
-    s.etherProt = 1;
-    s.dhcp = 0;
-    s.masterIp = QStringLiteral("192.168.1.221");
-    s.ownIp = QStringLiteral("10.0.0.2");
-    s.gatewayIp = QStringLiteral("10.0.0.1");
+    CommonSettings s = test::validSettings();
     s.serial = QStringLiteral("4294967295");
     s.masterPort = QStringLiteral("65535");
     s.ownPort = QStringLiteral("1");
     s.apn = QStringLiteral("точка.доступа");
-    s.baud = QStringLiteral("115200");
-    s.periodHB = 3600;
-    s.format = 2;
     return s;
 }
 
 ObjectRow sample()
 {
-    ObjectRow r;
-    r.Obj = QStringLiteral("0A1F");
-    r.Account = QStringLiteral("FFFF");
-    r.P1 = QStringLiteral("+380501234567");
-    r.P2 = QStringLiteral("1");
+    ObjectRow r = test::sampleRows(2).last(); // the first row has no phone 2
+    r.P1 = QStringLiteral("+380501234567");   // all 13 bytes
     r.TypeId = 255;
-    r.Prot = 7;
-    r.WaitTest = 71582788;
+    r.WaitTest = 71582788; // the most seconds 32 bits hold, in minutes
     return r;
 }
 

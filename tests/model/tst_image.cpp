@@ -1,3 +1,5 @@
+#include "support/SampleConfiguration.h"
+
 #include "link/Packets.h"
 #include "model/ConfigImage.h"
 
@@ -5,39 +7,9 @@
 #include <QTest>
 
 using namespace tarvil;
+using namespace tarvil::test;
 
 namespace {
-
-CommonSettings validSettings()
-{
-    CommonSettings s;
-    s.etherProt = 1;
-    s.dhcp = 0;
-    s.masterIp = QStringLiteral("192.168.1.221");
-    s.ownIp = QStringLiteral("10.0.0.2");
-    s.gatewayIp = QStringLiteral("255.255.255.254");
-    s.serial = QStringLiteral("4294967295");
-    s.masterPort = QStringLiteral("9999");
-    s.ownPort = QStringLiteral("65535");
-    s.apn = QStringLiteral("internet.example");
-    s.baud = QStringLiteral("115200");
-    s.periodHB = 3600;
-    s.format = 2;
-    return s;
-}
-
-ObjectRow sampleRow(int k)
-{
-    ObjectRow row;
-    row.Obj = QString::number(k, 16).toUpper().rightJustified(4, QLatin1Char('0'));
-    row.Account = QString::number(0xFFFF - k, 16).toUpper();
-    row.P1 = QStringLiteral("+38050%1").arg(k, 7, 10, QLatin1Char('0'));
-    row.P2 = k % 3 ? QString::number(k) : QString();
-    row.TypeId = std::int16_t(k % 256);
-    row.Prot = std::int16_t((k * 7) % 256);
-    row.WaitTest = k * 1000 + 1;
-    return row;
-}
 
 QByteArray bytesAt(const ConfigImage &image, int address, int count)
 {
@@ -113,6 +85,7 @@ private slots:
     void build_commonBlockEncodings()
     {
         CommonSettings s = validSettings();
+        s.masterIp = QStringLiteral("192.168.1.221");
         s.serial = QStringLiteral("12345");
         s.ownPort = QStringLiteral("70000");
         s.baud = QStringLiteral("9600");
@@ -122,7 +95,7 @@ private slots:
         QCOMPARE(bytesAt(image, 14100, 2), QByteArray::fromHex("0100"));
         QCOMPARE(bytesAt(image, 14102, 4), QByteArray::fromHex("C0A801DD"));
         QCOMPARE(bytesAt(image, 14114, 4), QByteArray::fromHex("39300000"));
-        QCOMPARE(bytesAt(image, 14118, 2), QByteArray::fromHex("0F27"));
+        QCOMPARE(bytesAt(image, 14118, 2), QByteArray::fromHex("1127")); // 10001
         QCOMPARE(bytesAt(image, 14120, 2), QByteArray::fromHex("7011")); // low 16 bits of 70000
         QCOMPARE(bytesAt(image, 14122, 9), QByteArray::fromHex("E8EDF2E5F0EDE5F200"));
         QCOMPARE(bytesAt(image, 14186, 2), QByteArray::fromHex("0F27"));
@@ -160,7 +133,7 @@ private slots:
         image.set(14194, 0xA1);
         image.set(14195, 0xB2);
         image.set(14196, 0xC3);
-        QVERIFY(image.build(validSettings(), {sampleRow(1)}));
+        QVERIFY(image.build(validSettings(), sampleRows(1)));
         QCOMPARE(bytesAt(image, 14194, 3), QByteArray::fromHex("A1B2C3"));
         QVERIFY(image.build(validSettings(), {}));
         QCOMPARE(bytesAt(image, 14194, 3), QByteArray::fromHex("A1B2C3"));
@@ -227,15 +200,18 @@ private slots:
 
     void roundTrip_fullTableAndCommonBlock()
     {
-        QList<ObjectRow> rows;
-        for (int k = 0; k < kMaxObjects + 1; ++k) {
-            ObjectRow row = sampleRow(k);
-            row.A_F = std::int16_t(k); // never built
-            row.Frmt = std::int16_t(k);
-            rows.append(row);
+        // The top of each number's range survives too.
+        CommonSettings s = validSettings();
+        s.gatewayIp = QStringLiteral("255.255.255.254");
+        s.serial = QStringLiteral("4294967295");
+        s.ownPort = QStringLiteral("65535");
+        QList<ObjectRow> rows = sampleRows(kMaxObjects + 1);
+        for (int k = 0; k < rows.size(); ++k) {
+            rows[k].A_F = std::int16_t(k); // never built
+            rows[k].Frmt = std::int16_t(k);
         }
         ConfigImage image;
-        QVERIFY(image.build(validSettings(), rows));
+        QVERIFY(image.build(s, rows));
         // Bytes 45 and 46 stay zero whatever the rows hold.
         for (int k = 0; k < kMaxObjects; ++k) {
             QCOMPARE(image.record(k)[45], std::uint8_t(0));
@@ -249,7 +225,7 @@ private slots:
             expected.Frmt = 0;
             QCOMPARE(decoded.at(k), expected);
         }
-        QCOMPARE(image.decodeCommon(), validSettings());
+        QCOMPARE(image.decodeCommon(), s);
 
         // A second build from what was decoded gives the same bytes.
         ConfigImage again;

@@ -180,22 +180,4 @@ int FakeLinkView::messageCount(const QString &text) const
     return n;
 }
 
-CommonSettings validSettings()
-{
-    CommonSettings s;
-    s.etherProt = 0;
-    s.dhcp = 0;
-    s.masterIp = QStringLiteral("192.168.1.10");
-    s.ownIp = QStringLiteral("192.168.1.221");
-    s.gatewayIp = QStringLiteral("192.168.1.1");
-    s.serial = QStringLiteral("12345");
-    s.masterPort = QStringLiteral("9999");
-    s.ownPort = QStringLiteral("9999");
-    s.apn = QStringLiteral("internet");
-    s.baud = QStringLiteral("9600");
-    s.periodHB = 10;
-    s.format = 1;
-    return s;
-}
-
 } // namespace tarvil::test

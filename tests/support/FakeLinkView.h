@@ -14,6 +14,8 @@
 // The log records every call in order as a short text ("lock", "unlock",
 // "caption:Lan:127.0.0.2", "status:...", "gauge:42", "message:...", ...).
 
+#include "SampleConfiguration.h"
+
 #include "link/Dialogs.h"
 #include "link/LinkView.h"
 
@@ -97,8 +99,5 @@ public:
     bool allCommandsEnabled() const;
     int messageCount(const QString &text) const;
 };
-
-// Settings that pass every check of the write.
-CommonSettings validSettings();
 
 } // namespace tarvil::test

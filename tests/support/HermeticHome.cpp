@@ -10,8 +10,14 @@ namespace {
 
 void useOwnHome()
 {
-    if (qEnvironmentVariableIsSet("TARVIL_TEST_HOME"))
+    if (qEnvironmentVariableIsSet("TARVIL_TEST_HOME")) {
+#ifdef Q_OS_WIN
+        // Wine gives every program the prefix's own %APPDATA%, whatever the
+        // test was started with: the test's folder is set here.
+        qputenv("APPDATA", qgetenv("TARVIL_TEST_HOME") + "/appdata");
+#endif
         return;
+    }
     static QTemporaryDir home;
     if (!home.isValid())
         qFatal("no temporary folder for the test's home");

@@ -64,8 +64,10 @@ QAction *ToolRig::action(const char *name) const { return find<QAction>(name); }
 
 bool ToolRig::connectLan()
 {
-    if (!lan.isRunning() && !lan.start(QHostAddress(QStringLiteral("127.0.0.2")), port))
+    if (!lan.isRunning() && !lan.start(QHostAddress(QStringLiteral("127.0.0.2")), port)) {
+        qWarning("the LAN simulator did not start: %s", qPrintable(lan.errorString()));
         return false;
+    }
     dialogs.texts.enqueue(QStringLiteral("127.0.0.2"));
     chooseLan();
     return window->links().lan().state() == lsIdle && action("ItemRead")->isEnabled();
@@ -124,6 +126,7 @@ void ToolRig::typeSettings(const CommonSettings &s)
         edit->clear();
         QTest::keyClicks(edit, text);
     };
+    find<RadioGroup>("EtherProt")->setItemIndex(s.etherProt); // disabled: only a load or a read sets it
     // The local-address panel shows with DHCP off.
     QTest::mouseClick(find<RadioGroup>("DHCP_OnOff")->button(s.dhcp), Qt::LeftButton);
     type("EditMAC", s.serial);
@@ -168,21 +171,6 @@ int ToolRig::messageCount(const QString &text) const
     for (const UserMessage &m : dialogs.messages)
         n += m.text == text;
     return n;
-}
-
-QList<ObjectRow> sampleRows(int count)
-{
-    QList<ObjectRow> rows;
-    for (int i = 0; i < count; ++i) {
-        ObjectRow r;
-        r.Obj = QStringLiteral("%1").arg(count - i, 4, 16, QLatin1Char('0')).toUpper();
-        r.Account = QStringLiteral("%1").arg(i, 4, 16, QLatin1Char('0')).toUpper();
-        r.P1 = QStringLiteral("+7%1").arg(9100000000LL + i);
-        r.P2 = QStringLiteral("%1").arg(80000 + i);
-        r.WaitTest = 1 + i;
-        rows << r;
-    }
-    return rows;
 }
 
 } // namespace tarvil::test

@@ -12,6 +12,7 @@
 //     QVERIFY(rig.write().done());          // "Записать", run to its end
 //     QCOMPARE(rig.lan.image(), rig.builtImage());
 
+#include "SampleConfiguration.h"
 #include "ScriptedDialogs.h"
 
 #include "app/MainWindow.h"
@@ -85,9 +86,5 @@ public:
 
 // Stores rows through the table as the navigator and the record edits do.
 void storeRows(ObjectTable &table, const QList<ObjectRow> &rows);
-
-// Rows with every field set; object numbers in descending order, so that the
-// table's sort shows.
-QList<ObjectRow> sampleRows(int count);
 
 } // namespace tarvil::test

@@ -364,6 +364,8 @@ private slots:
         QCOMPARE(ReplySelector::parse(s->toString()), s);
     }
 
+    // The simulator lays out its sample without the tool's encoders: the
+    // tool's decoder must find in it what the sample means to hold.
     void freshSimulator_readsOutTheSampleImage()
     {
         LanSimulator sim;
@@ -377,9 +379,32 @@ private slots:
         std::memcpy(decoded.data(), image.constData(), size_t(kImageBytes));
         const QList<ObjectRow> rows = decoded.decodeObjects();
         QCOMPARE(rows.size(), 5);
-        QCOMPARE(rows.at(1).A_F, std::int16_t(1));
-        QCOMPARE(decoded.decodeCommon().serial, QStringLiteral("12345"));
-        QVERIFY(image.at(kCommonOffset + 94) != 0); // reserved bytes as only a transceiver sets them
+        QStringList objects;
+        for (const ObjectRow &r : rows)
+            objects << r.Obj;
+        QCOMPARE(objects, QStringList({"0001", "0002", "0010", "0042", "0100"}));
+        const ObjectRow &fourth = rows.at(3);
+        QCOMPARE(fourth.Account, QStringLiteral("4242"));
+        QCOMPARE(fourth.P1, QStringLiteral("+79001234542"));
+        QCOMPARE(fourth.P2, QStringLiteral("+79001234543"));
+        QCOMPARE(fourth.TypeId, std::int16_t(8));
+        QCOMPARE(fourth.Prot, std::int16_t(6));
+        QCOMPARE(fourth.WaitTest, 120);
+        QCOMPARE(fourth.A_F, std::int16_t(3));
+        QCOMPARE(fourth.Frmt, std::int16_t(2));
+        QCOMPARE(rows.at(4).WaitTest, 1440);
+        const CommonSettings common = decoded.decodeCommon();
+        QCOMPARE(common.serial, QStringLiteral("12345"));
+        QCOMPARE(common.masterIp, QStringLiteral("192.168.1.10"));
+        QCOMPARE(common.ownIp, QStringLiteral("192.168.1.221"));
+        QCOMPARE(common.masterPort, QStringLiteral("5000"));
+        QCOMPARE(common.apn, QStringLiteral("internet"));
+        QCOMPARE(common.baud, QStringLiteral("115200"));
+        QCOMPARE(common.periodHB, 60u);
+        QCOMPARE(common.format, 1);
+        // The constant and the reserved bytes, as only a transceiver sets them.
+        QCOMPARE(image.mid(kCommonOffset + 86, 2), QByteArray::fromHex("0F27"));
+        QCOMPARE(image.mid(kCommonOffset + 94, 3), QByteArray::fromHex("011F0D"));
     }
 
     // --- LAN -----------------------------------------------------------------

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QHostAddress>
+#include <QJsonObject>
 #include <QList>
 #include <QObject>
 
@@ -13,6 +14,7 @@
 #include <optional>
 #include <utility>
 
+class QTcpSocket;
 class QUdpSocket;
 
 namespace tarvil::sim {
@@ -41,6 +43,8 @@ struct LanReply {
     bool fromOtherAddress = false;
     bool extra = false;   // sent beside a reply by a fault (a copy, noise, a stray)
 };
+
+#ifndef Q_OS_WIN
 
 // The transceiver's LAN side. It binds one loopback address and answers every
 // request of the tool's LAN link, to the sender's address and port, in the
@@ -169,6 +173,67 @@ private:
     int writesFailed_ = 0;
     int readsCompleted_ = 0;
 };
+
+#else
+
+// On Windows the tests run under Wine, where a UDP socket bound to 127.0.0.2
+// is bound to every loopback address: a simulator inside the test program
+// would take the tool's own datagrams, and its replies would not come from
+// its address. So the LAN side runs as the native tarvil-sim (named by
+// TARVIL_NATIVE_SIM), started on demand, and this class drives it through its
+// control connection (SimControl.h), with the in-process simulator's surface.
+class LanSimulator : public QObject {
+    Q_OBJECT
+public:
+    explicit LanSimulator(QObject *parent = nullptr);
+    ~LanSimulator() override;
+
+    bool start(const QHostAddress &address = defaultLanAddress(), quint16 port = kDefaultLanPort);
+    void stop();
+    bool isRunning() const { return running_; }
+    QString errorString() const { return error_; }
+    QHostAddress address() const { return address_; }
+    quint16 port() const { return port_; }
+
+    bool setFaults(const LanFaults &faults);
+    const LanFaults &faults() const { return faults_; }
+    bool setImage(const QByteArray &image);
+    QByteArray image() const;
+    void setImageByte(int address, std::uint8_t value);
+
+    const QList<LanDatagram> &received() const;
+    QList<Request> receivedKinds() const;
+    int writesCompleted() const;
+    int writesFailed() const;
+    int readsCompleted() const;
+    void clearLog();
+    void setLogging(bool) {}
+
+signals:
+    void datagramReceived(const tarvil::sim::LanDatagram &datagram);
+
+private:
+    bool launch();
+    // Sends a command and waits for its answer; events that come meanwhile
+    // are emitted once the caller has returned.
+    QJsonObject call(const QJsonObject &command) const;
+    QJsonObject state() const;
+    void take(const QByteArray &line) const;
+    void onReadyRead();
+
+    QTcpSocket *control_ = nullptr;
+    bool running_ = false;
+    QString error_;
+    QHostAddress address_;
+    quint16 port_ = 0;
+    LanFaults faults_;
+    std::optional<QByteArray> pendingImage_; // set before the start
+    mutable bool inCall_ = false;
+    mutable QList<QJsonObject> answers_;
+    mutable QList<LanDatagram> received_;
+};
+
+#endif
 
 } // namespace tarvil::sim
 

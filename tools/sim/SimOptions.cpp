@@ -122,6 +122,16 @@ const QList<OptionDef> &options()
          "Start with the raw 14 202-byte image in FILE, if it exists, and write the image back to FILE after "
          "every completed write. Without it the simulator starts with a sample image of five objects.",
          [](SimOptions &o, const QString &v) { o.imageFile = v; return QString(); }},
+        {"", "control", "PORT", Value::Required,
+         "Serve one test program on 127.0.0.1:PORT (TCP) instead: it starts, faults and reads the LAN side "
+         "through that connection, and the simulator ends when it closes (the Windows tests under Wine use it).",
+         [](SimOptions &o, const QString &v) -> QString {
+             const auto port = count(v, 65535);
+             if (!port || *port == 0)
+                 return badValue("control", v, "a port number 1..65535");
+             o.controlPort = quint16(*port);
+             return {};
+         }},
         {"", "quiet", "", Value::None, "Print no line per request.",
          [](SimOptions &o, const QString &) { o.quiet = true; return QString(); }},
         {"", "help", "", Value::None, "Show this text.",

@@ -18,6 +18,7 @@ struct SimOptions {
     QHostAddress lanAddress = defaultLanAddress();
     quint16 lanPort = kDefaultLanPort;
     QString imageFile;
+    quint16 controlPort = 0; // 0: no control connection
     bool quiet = false;
     bool help = false;
     LanFaults lanFaults;

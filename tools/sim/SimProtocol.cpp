@@ -70,6 +70,38 @@ QByteArray makeFrame(std::uint8_t marker, std::uint16_t address, std::uint8_t da
 
 QByteArray pollFrame() { return makeFrame('#', 0x0101, 0x01); }
 
+void putLe16(QByteArray &image, int address, std::uint16_t value)
+{
+    image[address] = char(value & 0xFF);
+    image[address + 1] = char(value >> 8);
+}
+
+void putLe32(QByteArray &image, int address, std::uint32_t value)
+{
+    putLe16(image, address, std::uint16_t(value & 0xFFFF));
+    putLe16(image, address + 2, std::uint16_t(value >> 16));
+}
+
+void putText(QByteArray &image, int address, int width, const char *ascii)
+{
+    int i = 0;
+    for (; i < width && ascii[i] != '\0'; ++i) {
+        Q_ASSERT(std::uint8_t(ascii[i]) < 0x80);
+        image[address + i] = ascii[i];
+    }
+    for (; i < width; ++i)
+        image[address + i] = '\0';
+}
+
+void putIpv4(QByteArray &image, int address, std::uint8_t first, std::uint8_t second, std::uint8_t third,
+             std::uint8_t fourth)
+{
+    image[address] = char(first);
+    image[address + 1] = char(second);
+    image[address + 2] = char(third);
+    image[address + 3] = char(fourth);
+}
+
 void FrameParser::feed(const char *bytes, qsizetype length)
 {
     // Drop what was consumed before growing, so the buffer stays small

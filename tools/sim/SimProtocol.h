@@ -28,6 +28,52 @@ inline constexpr int kFrameBytes = 6;
 
 static_assert(kCommonBytes == 102 && kBlockDatagram == 247 && kCommonDatagram == 114);
 
+// Where the transceiver keeps its settings: offsets in an object record and
+// in the common block. Numbers are little-endian; texts are code page 1251,
+// zero-filled to their width, with no terminator when they fill it.
+namespace recordField {
+inline constexpr int kPhone1 = 0;
+inline constexpr int kPhone2 = 13;
+inline constexpr int kAccount = 26;
+inline constexpr int kObject = 30;
+inline constexpr int kType = 34;
+inline constexpr int kProtocol = 35;
+inline constexpr int kTestSeconds = 36; // 32 bits
+inline constexpr int kAF = 45;
+inline constexpr int kFormat = 46;
+inline constexpr int kPhoneWidth = 13;
+inline constexpr int kNumberWidth = 4; // panel and object numbers
+} // namespace recordField
+
+namespace commonField {
+inline constexpr int kLanProtocol = 0; // 0 UDP, 1 TCP
+inline constexpr int kDhcp = 1;
+inline constexpr int kMasterIp = 2;
+inline constexpr int kOwnIp = 6;
+inline constexpr int kGatewayIp = 10;
+inline constexpr int kSerial = 14;     // 32 bits
+inline constexpr int kMasterPort = 18; // 16 bits
+inline constexpr int kOwnPort = 20;    // 16 bits
+inline constexpr int kApn = 22;
+inline constexpr int kFixed9999 = 86; // 16 bits, always 9999
+inline constexpr int kBaud = 88;
+inline constexpr int kReserved = 94;    // 3 bytes only the transceiver sets
+inline constexpr int kTestSeconds = 97; // 32 bits
+inline constexpr int kFormat = 101;
+inline constexpr int kApnWidth = 64;
+inline constexpr int kBaudWidth = 6;
+} // namespace commonField
+
+static_assert(recordField::kFormat == kRecordBytes - 1 && commonField::kFormat == kCommonBytes - 1);
+
+// Writers into an image at an address. putText takes ASCII, which code page
+// 1251 holds unchanged, cuts it at `width` and fills the rest with zeros.
+void putLe16(QByteArray &image, int address, std::uint16_t value);
+void putLe32(QByteArray &image, int address, std::uint32_t value);
+void putText(QByteArray &image, int address, int width, const char *ascii);
+void putIpv4(QByteArray &image, int address, std::uint8_t first, std::uint8_t second, std::uint8_t third,
+             std::uint8_t fourth);
+
 // USB reply bytes.
 inline constexpr std::uint8_t kAck = 0x01;
 inline constexpr std::uint8_t kFatal = 0x02;

@@ -19,10 +19,12 @@ namespace tarvil::sim {
 
 namespace {
 
+#ifndef Q_OS_WIN
 QString systemError(const char *what)
 {
     return QStringLiteral("%1: %2").arg(QLatin1String(what), QString::fromLocal8Bit(std::strerror(errno)));
 }
+#endif
 
 QString hexByte(int byte) { return QStringLiteral("%1").arg(byte, 2, 16, QLatin1Char('0')).toUpper(); }
 

@@ -3,6 +3,7 @@
 
 #include "LanSimulator.h"
 #include "SampleImage.h"
+#include "SimControl.h"
 #include "SimOptions.h"
 #include "UsbSimulator.h"
 
@@ -87,6 +88,18 @@ int main(int argc, char *argv[])
     if (o.help) {
         out() << simHelpText() << Qt::flush;
         return 0;
+    }
+
+    // A test program's simulator: the LAN side alone, driven through the
+    // control connection, ended with it.
+    if (o.controlPort != 0) {
+        LanSimulator lan;
+        QString why;
+        if (!serveControl(lan, o.controlPort, &why)) {
+            err() << "tarvil-sim: --control: " << why << Qt::endl;
+            return 1;
+        }
+        return QCoreApplication::exec();
     }
 
     QByteArray image = sampleImage();
