@@ -7,8 +7,6 @@
 #include "model/ConfigImage.h"
 #include "model/IpAddress.h"
 
-#include <array>
-
 namespace tarvil {
 
 namespace {
@@ -16,34 +14,12 @@ namespace {
 constexpr int kRetries = 7;
 constexpr int kFinalRetries = 19;
 
-const WriteCheck kWriteChecks[] = {
-    {CommonField::Serial, Control::EditMAC, texts::kNoSerial},
-    {CommonField::MasterPort, Control::EditPort1_PCN, texts::kNoMasterPort},
-    {CommonField::OwnPort, Control::EditPort_Loc, texts::kNoOwnPort},
-    {CommonField::MasterIp, Control::EditIP1_PCN, texts::kNoMasterIp},
-    {CommonField::OwnIp, Control::DHCP_IP, texts::kNoOwnIp},
-    {CommonField::GatewayIp, Control::Shl_IP, texts::kNoGatewayIp},
-    {CommonField::Apn, Control::EditAPN, texts::kNoApn},
-};
-
 QByteArray imageBytes(const ConfigImage &image)
 {
     return QByteArray(reinterpret_cast<const char *>(image.data()), kImageSize);
 }
 
 } // namespace
-
-std::span<const WriteCheck> writeChecks() { return kWriteChecks; }
-
-const WriteCheck *firstRefusedCheck(const CommonSettings &settings)
-{
-    std::array<std::uint8_t, kCommonSize> scratch{};
-    for (const WriteCheck &check : kWriteChecks) {
-        if (!encodeField(check.field, settings, scratch.data()))
-            return &check;
-    }
-    return nullptr;
-}
 
 WriteTransaction::WriteTransaction(LinkView &view, Dialogs &dialogs, Deferred &deferred, LinkSession &session,
                                    ConfigImage &image, PacketList &packets, LanLink &lan, UsbLink &usb,
@@ -78,9 +54,9 @@ bool WriteTransaction::build()
     image.storeCommon(CommonField::EtherProt, s);
     image.storeCommon(CommonField::Dhcp, s);
 
-    const auto refuse = [this](Control control, const QString &text) {
+    const auto refuse = [this](const Field &field, const QString &text) {
         dialogs_.message(texts::fieldCheck(text));
-        view_.focusControl(control);
+        view_.focusControl(field);
         // Inside a running write or read the commands stay as it left them.
         if (!running())
             view_.UnlockCommands();
@@ -91,7 +67,7 @@ bool WriteTransaction::build()
     // than written as a wrong value; so is a number beyond 32 bits.
     for (const WriteCheck &check : writeChecks()) {
         if (!image.storeCommon(check.field, s))
-            return refuse(check.control, check.text);
+            return refuse(check.field, check.text);
         if (&check.field == &CommonField::Serial)
             builtSerial_ = s.serial;
     }

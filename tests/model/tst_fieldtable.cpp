@@ -1,7 +1,7 @@
 // The field table: every bound field survives its codec, and the write checks
 // every field whose value can be refused.
-#include "link/WriteTransaction.h"
 #include "model/ConfigImage.h"
+#include "model/WriteChecks.h"
 
 #include <QSet>
 #include <QTest>
