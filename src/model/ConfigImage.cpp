@@ -315,8 +315,9 @@ void ConfigImage::storeObjects(const QList<ObjectRow> &rows)
     clearRecords();
     const int count = std::min<int>(kMaxObjects, static_cast<int>(rows.size()));
     for (int k = 0; k < count; ++k) {
-        // A WaitTest whose seconds do not fit 32 bits is refused by the table
-        // before it gets here; nothing of a record can fail to convert.
+        // A WaitTest whose seconds do not fit 32 bits is refused by the object
+        // rules (the table's store, the importer) before it gets here; nothing
+        // of a record can fail to convert.
         for (const Field &field : kRecordFields) {
             if (field.kind != FieldKind::Reserved)
                 encodeField(field, rows.at(k), record(k) + field.offset);
