@@ -27,7 +27,7 @@ public:
     void setGauge(int) override {}
     CommonSettings commonSettings() const override { return settings; }
     QList<ObjectRow> objectRows() const override { return {}; }
-    void focusControl(Control) override {}
+    void focusControl(const Field &) override {}
     void clearObjectCount() override {}
     void clearFieldsForRead() override {}
     void clearObjectTable() override {}

@@ -20,16 +20,18 @@ namespace {
 
 void checkLimits(const LoadedConfig &c)
 {
+    const CommonSettings &s = c.settings;
     FUZZ_REQUIRE(!c.records || c.records->size() == kRecordsSize);
-    FUZZ_REQUIRE(!c.etherProt || (*c.etherProt >= 0 && *c.etherProt < kEtherProtItems));
-    FUZZ_REQUIRE(!c.dhcp || (*c.dhcp >= 0 && *c.dhcp < kDhcpItems));
-    FUZZ_REQUIRE(!c.format || (*c.format >= 0 && *c.format < kFormatItems));
-    for (const auto *ip : {&c.masterIp, &c.ownIp, &c.gatewayIp}) {
-        if (*ip)
-            FUZZ_REQUIRE(IpToText(TextToIp(**ip)) == **ip || **ip == QStringLiteral("0.0.0.0"));
+    FUZZ_REQUIRE(s.etherProt >= 0 && s.etherProt < kEtherProtItems);
+    FUZZ_REQUIRE(s.dhcp >= 0 && s.dhcp < kDhcpItems);
+    FUZZ_REQUIRE(s.format >= 0 && s.format < kFormatItems);
+    for (const Field *ip : {&CommonField::MasterIp, &CommonField::OwnIp, &CommonField::GatewayIp}) {
+        const QString text = fieldText(*ip, s);
+        if (c.carries(*ip))
+            FUZZ_REQUIRE(IpToText(TextToIp(text)) == text || text == QStringLiteral("0.0.0.0"));
     }
-    FUZZ_REQUIRE(!c.apn || c.apn->size() <= CommonField::Apn.width);
-    FUZZ_REQUIRE(!c.baud || c.baud->size() <= CommonField::Baud.width);
+    FUZZ_REQUIRE(s.apn.size() <= CommonField::Apn.width);
+    FUZZ_REQUIRE(s.baud.size() <= CommonField::Baud.width);
 }
 
 // A configuration with every field: its build, saved and read again, gives

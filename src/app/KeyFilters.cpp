@@ -9,34 +9,29 @@ namespace {
 
 constexpr char16_t kBackspace = 8;
 
-bool isDigit(QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); }
-
-void keepIf(QChar &key, bool allowed)
+void keepIf(QChar &key, CharSet set)
 {
-    if (!allowed)
+    if (key != QChar(kBackspace) && !admits(set, key))
         key = QChar();
 }
 
 } // namespace
 
-void EditMACKeyPress(QChar &key)
-{
-    keepIf(key, key == QChar(kBackspace) || isDigit(key));
-}
+void EditMACKeyPress(QChar &key) { keepIf(key, CharSet::Digits); }
+void EditIP1_PCNKeyPress(QChar &key) { keepIf(key, CharSet::Address); }
+void P1KeyPress(QChar &key) { keepIf(key, CharSet::Phone); }
+void ObjIdKeyPress(QChar &key) { keepIf(key, CharSet::Hex); }
 
-void EditIP1_PCNKeyPress(QChar &key)
+KeyPressHandler keyFilter(CharSet set)
 {
-    keepIf(key, key == QChar(kBackspace) || key == QLatin1Char('.') || isDigit(key));
-}
-
-void P1KeyPress(QChar &key)
-{
-    keepIf(key, key == QChar(kBackspace) || key == QLatin1Char('+') || isDigit(key));
-}
-
-void ObjIdKeyPress(QChar &key)
-{
-    keepIf(key, key == QChar(kBackspace) || isDigit(key) || (key >= QLatin1Char('A') && key <= QLatin1Char('F')));
+    switch (set) {
+    case CharSet::Any: break;
+    case CharSet::Digits: return EditMACKeyPress;
+    case CharSet::Address: return EditIP1_PCNKeyPress;
+    case CharSet::Phone: return P1KeyPress;
+    case CharSet::Hex: return ObjIdKeyPress;
+    }
+    return nullptr;
 }
 
 KeyFilter::KeyFilter(QLineEdit *edit, KeyPressHandler handler, int maxTyped)
@@ -87,7 +82,8 @@ bool KeyFilter::eventFilter(QObject *watched, QEvent *event)
         return false;
     for (QChar c : text) {
         QChar typed = c;
-        handler_(typed);
+        if (handler_)
+            handler_(typed);
         if (typed.isNull())
             return true; // refused silently
     }

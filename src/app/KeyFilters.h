@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/ObjectRules.h"
+
 #include <QObject>
 #include <QChar>
 
@@ -7,16 +9,18 @@ class QLineEdit;
 
 namespace tarvil {
 
-// The four key filters. Each takes the character just typed; one outside the
-// filter's set is replaced by the null character, which makes the edit ignore
-// the key press. Backspace belongs to every set, no other control character
-// to any.
+// The four key filters, over the character sets of the object rules. Each
+// takes the character just typed; one outside the filter's set is replaced by
+// the null character, which makes the edit ignore the key press. Backspace
+// belongs to every set, no other control character to any.
 void EditMACKeyPress(QChar &key);     // digits
 void EditIP1_PCNKeyPress(QChar &key); // digits and "."
 void P1KeyPress(QChar &key);          // digits and "+"
 void ObjIdKeyPress(QChar &key);       // digits and capital A..F
 
 using KeyPressHandler = void (*)(QChar &);
+// The filter of a character set; none for CharSet::Any.
+KeyPressHandler keyFilter(CharSet set);
 
 // Binds a filter to an edit's typed characters. Text set by the program or
 // pasted passes unfiltered; shortcuts (Ctrl+V and the like), focus keys and

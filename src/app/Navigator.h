@@ -12,6 +12,9 @@ class QToolButton;
 
 namespace tarvil {
 
+// The buttons of a navigator, in DBNavigator1's order.
+enum class NavButton { First, Prior, Next, Last, Insert, Delete, Edit, Post, Cancel, Refresh };
+
 // A row of record-navigation buttons. Each button is named
 // "<navigator>_<button>", e.g. "DBNavigator1_First", and carries its hint as
 // tool tip. The buttons take no focus, so a click leaves it where it was.

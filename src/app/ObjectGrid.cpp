@@ -9,16 +9,16 @@
 
 namespace tarvil {
 
-const QList<GridColumn> &objectGridColumns()
+const QList<const ObjectColumn *> &objectGridColumns()
 {
-    static const QList<GridColumn> columns{
-        {ObjectField::Obj, QStringLiteral("Объект"), 51, Qt::AlignRight | Qt::AlignVCenter},
-        {ObjectField::Account, QStringLiteral("ППК"), 51, Qt::AlignRight | Qt::AlignVCenter},
-        {ObjectField::P1, QStringLiteral("Телефон 1"), 97, Qt::AlignHCenter | Qt::AlignVCenter},
-        {ObjectField::P2, QStringLiteral("Телефон 2"), 93, Qt::AlignLeft | Qt::AlignVCenter},
-        {ObjectField::WaitTest, QStringLiteral("Тест"), 48, Qt::AlignLeft | Qt::AlignVCenter},
-        {ObjectField::N_PPK, QStringLiteral("Тип ППК"), 130, Qt::AlignHCenter | Qt::AlignVCenter},
-    };
+    static const QList<const ObjectColumn *> columns = [] {
+        QList<const ObjectColumn *> out;
+        for (const ObjectColumn &column : objectColumns()) {
+            if (column.gridTitle)
+                out.append(&column);
+        }
+        return out;
+    }();
     return columns;
 }
 
@@ -43,7 +43,7 @@ QVariant ObjectGridModel::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid() || index.column() >= columnCount())
         return {};
-    const GridColumn &column = objectGridColumns().at(index.column());
+    const ObjectColumn &column = *objectGridColumns().at(index.column());
     if (role == Qt::DisplayRole)
         return table_.viewText(index.row(), column.field);
     if (role == Qt::TextAlignmentRole)
@@ -57,7 +57,7 @@ QVariant ObjectGridModel::headerData(int section, Qt::Orientation orientation, i
         if (section < 0 || section >= columnCount())
             return {};
         if (role == Qt::DisplayRole)
-            return objectGridColumns().at(section).title;
+            return objectGridColumns().at(section)->gridName();
         if (role == Qt::TextAlignmentRole)
             return QVariant::fromValue(Qt::Alignment(Qt::AlignCenter));
         return {};

@@ -8,14 +8,8 @@
 
 namespace tarvil {
 
-// A column of DBGrid1.
-struct GridColumn {
-    ObjectField field;
-    QString title;
-    int width;
-    Qt::Alignment alignment;
-};
-const QList<GridColumn> &objectGridColumns();
+// DBGrid1's columns: the object columns that have a grid title, in order.
+const QList<const ObjectColumn *> &objectGridColumns();
 
 // PPKDS: the object table as DBGrid1 shows it, a pending insertion included;
 // the vertical header marks the current row with the table's mode.

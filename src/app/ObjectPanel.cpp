@@ -3,6 +3,7 @@
 #include "app/KeyFilters.h"
 #include "app/Navigator.h"
 #include "app/ObjectGrid.h"
+#include "app/TablePolicy.h"
 #include "files/ObjectCsv.h"
 #include "link/Texts.h"
 
@@ -24,7 +25,7 @@ ObjectPanel::ObjectPanel(Dialogs &dialogs, QWidget *parent) : QWidget(parent), d
     setObjectName(QStringLiteral("ObjectPanel"));
     catalogue_ = std::make_unique<PanelTypeCatalogue>();
     catalogue_->setObjectName(QStringLiteral("CntTbl"));
-    table_ = std::make_unique<ObjectTable>(*catalogue_, static_cast<ObjectTableUi &>(*this));
+    table_ = std::make_unique<ObjectTable>(std::as_const(*catalogue_), static_cast<ObjectTableUi &>(*this));
     table_->setObjectName(QStringLiteral("PPKTbl"));
 
     auto *editors = new QGridLayout;
@@ -32,30 +33,26 @@ ObjectPanel::ObjectPanel(Dialogs &dialogs, QWidget *parent) : QWidget(parent), d
     editors->setHorizontalSpacing(6);
     editors->setVerticalSpacing(4);
 
-    auto label = [this](const QString &text, const QString &name, QWidget *buddy) {
-        auto *l = new QLabel(text, this);
-        l->setObjectName(name);
-        l->setBuddy(buddy);
+    // One record edit per column that has one, each with its label, named
+    // after it ("ObjIdLabel").
+    auto label = [this](ObjectField field) {
+        const ObjectColumn &column = objectColumn(field);
+        QLineEdit *edit = edits_.value(field);
+        auto *l = new QLabel(fieldLabel(*column.record), this);
+        l->setObjectName(QString::fromLatin1(column.control) + QStringLiteral("Label"));
+        l->setBuddy(edit);
         l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         return l;
     };
-
-    QLineEdit *objId = addEdit(ObjectField::Obj, QStringLiteral("ObjId"));
-    QLineEdit *accnt = addEdit(ObjectField::Account, QStringLiteral("Accnt"));
-    QLineEdit *p1 = addEdit(ObjectField::P1, QStringLiteral("P1"));
-    QLineEdit *p2 = addEdit(ObjectField::P2, QStringLiteral("P2"));
-    QLineEdit *waitTest = addEdit(ObjectField::WaitTest, QStringLiteral("WaitTest"));
-    // The typed limits are the field widths; the length limits cut a longer
-    // pasted text to what the field holds. The program never sets more.
-    KeyFilter::install(objId, ObjIdKeyPress, kObjWidth);
-    KeyFilter::install(accnt, ObjIdKeyPress, kAccountWidth);
-    KeyFilter::install(p1, P1KeyPress, kPhoneWidth);
-    KeyFilter::install(p2, P1KeyPress, kPhoneWidth);
-    KeyFilter::install(waitTest, EditMACKeyPress);
-    objId->setMaxLength(kObjWidth);
-    accnt->setMaxLength(kAccountWidth);
-    p1->setMaxLength(kPhoneWidth);
-    p2->setMaxLength(kPhoneWidth);
+    for (const ObjectColumn &column : objectColumns()) {
+        if (column.control)
+            addEdit(column);
+    }
+    QLineEdit *objId = edits_.value(ObjectField::Obj);
+    QLineEdit *accnt = edits_.value(ObjectField::Account);
+    QLineEdit *p1 = edits_.value(ObjectField::P1);
+    QLineEdit *p2 = edits_.value(ObjectField::P2);
+    QLineEdit *waitTest = edits_.value(ObjectField::WaitTest);
     waitTest->setToolTip(QStringLiteral("Период ожидания теста  GSM-канала "));
     const int shortWidth = fontMetrics().horizontalAdvance(QStringLiteral("WWWWW")) + 12;
     const int phoneWidth = fontMetrics().horizontalAdvance(QStringLiteral("+000000000000")) + 16;
@@ -84,17 +81,17 @@ ObjectPanel::ObjectPanel(Dialogs &dialogs, QWidget *parent) : QWidget(parent), d
     countLabel_ = new QLabel(this);
     countLabel_->setObjectName(QStringLiteral("ObjCountLbl"));
 
-    editors->addWidget(label(QStringLiteral("Номер объекта"), QStringLiteral("ObjIdLabel"), objId), 0, 0);
+    editors->addWidget(label(ObjectField::Obj), 0, 0);
     editors->addWidget(objId, 0, 1);
-    editors->addWidget(label(QStringLiteral("Телефон 1"), QStringLiteral("P1Label"), p1), 0, 2);
+    editors->addWidget(label(ObjectField::P1), 0, 2);
     editors->addWidget(p1, 0, 3);
     editors->addWidget(typeGrid_, 0, 4);
-    editors->addWidget(label(QStringLiteral("Номер ППК"), QStringLiteral("AccntLabel"), accnt), 1, 0);
+    editors->addWidget(label(ObjectField::Account), 1, 0);
     editors->addWidget(accnt, 1, 1);
-    editors->addWidget(label(QStringLiteral("Телефон 2"), QStringLiteral("P2Label"), p2), 1, 2);
+    editors->addWidget(label(ObjectField::P2), 1, 2);
     editors->addWidget(p2, 1, 3);
     editors->addWidget(typeNavigator_, 1, 4);
-    editors->addWidget(label(QStringLiteral("Тест, мин."), QStringLiteral("WaitTestLabel"), waitTest), 2, 0);
+    editors->addWidget(label(ObjectField::WaitTest), 2, 0);
     editors->addWidget(waitTest, 2, 1);
     editors->addWidget(countLabel_, 2, 2, 1, 3);
     editors->setColumnStretch(4, 1);
@@ -103,9 +100,9 @@ ObjectPanel::ObjectPanel(Dialogs &dialogs, QWidget *parent) : QWidget(parent), d
     grid_ = new ObjectGridView(this);
     grid_->setObjectName(QStringLiteral("DBGrid1"));
     grid_->setModel(gridModel_);
-    const QList<GridColumn> &columns = objectGridColumns();
+    const QList<const ObjectColumn *> &columns = objectGridColumns();
     for (int i = 0; i < columns.size(); ++i)
-        grid_->horizontalHeader()->resizeSection(i, columns.at(i).width);
+        grid_->horizontalHeader()->resizeSection(i, columns.at(i)->gridWidth);
     auto *exportCsv = new QAction(texts::kExportObjects, grid_);
     exportCsv->setObjectName(QStringLiteral("ItemExportCsv"));
     auto *importCsv = new QAction(texts::kImportObjects, grid_);
@@ -132,7 +129,8 @@ ObjectPanel::ObjectPanel(Dialogs &dialogs, QWidget *parent) : QWidget(parent), d
                                   {NavButton::Cancel, QStringLiteral("Отказ от изменений")},
                                   {NavButton::Refresh, QStringLiteral("Обновить")}},
                                  this);
-    connect(navigator_, &DbNavigator::clicked, table_.get(), &ObjectTable::navigatorClick);
+    connect(navigator_, &DbNavigator::clicked, this,
+            [this](NavButton button) { navigatorClick(*table_, button, static_cast<ObjectTableUi &>(*this)); });
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(6, 6, 6, 4);
@@ -166,10 +164,17 @@ ObjectPanel::~ObjectPanel()
     delete typeModel_;
 }
 
-QLineEdit *ObjectPanel::addEdit(ObjectField field, const QString &name)
+QLineEdit *ObjectPanel::addEdit(const ObjectColumn &column)
 {
     auto *edit = new QLineEdit(this);
-    edit->setObjectName(name);
+    const ObjectField field = column.field;
+    edit->setObjectName(QString::fromLatin1(column.control));
+    // The typed limit is the field's width; the length limit cuts a longer
+    // pasted text to what the field holds. The program never sets more.
+    const int limit = typedLimit(column);
+    KeyFilter::install(edit, keyFilter(column.chars), limit);
+    if (limit > 0)
+        edit->setMaxLength(limit);
     edits_.insert(field, edit);
     connect(edit, &QLineEdit::textEdited, this, [this, field](const QString &text) { userEdited(field, text); });
     return edit;
@@ -218,7 +223,7 @@ void ObjectPanel::syncFromTable()
     for (NavButton kind : {NavButton::First, NavButton::Prior, NavButton::Next, NavButton::Last, NavButton::Insert,
                            NavButton::Delete, NavButton::Edit, NavButton::Post, NavButton::Cancel,
                            NavButton::Refresh})
-        navigator_->setButtonEnabled(kind, table_->navigatorEnabled(kind));
+        navigator_->setButtonEnabled(kind, navigatorEnabled(*table_, kind));
 }
 
 void ObjectPanel::syncCatalogue()
@@ -242,6 +247,10 @@ void ObjectPanel::showObjectCount(const QString &text)
 {
     countLabel_->setText(text);
 }
+
+void ObjectPanel::PPKTbl12BeforeEdit() { catalogueBeforeEdit(*catalogue_); }
+
+void ObjectPanel::PPKTblBeforeScroll() { catalogueFollowsTable(*table_, *catalogue_); }
 
 void ObjectPanel::openTables(const QString &cataloguePath)
 {

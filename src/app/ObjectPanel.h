@@ -59,8 +59,10 @@ private:
     MsgAnswer showMessage(const UserMessage &message) override;
     void focusField(ObjectField field) override;
     void showObjectCount(const QString &text) override;
+    void PPKTbl12BeforeEdit() override;
+    void PPKTblBeforeScroll() override;
 
-    QLineEdit *addEdit(ObjectField field, const QString &name);
+    QLineEdit *addEdit(const ObjectColumn &column);
     void userEdited(ObjectField field, const QString &text);
     void focusMoved(QWidget *old, QWidget *now);
     void syncFromTable();

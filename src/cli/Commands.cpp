@@ -6,8 +6,8 @@
 #include "files/ConfigReport.h"
 #include "files/Configuration.h"
 #include "files/ObjectCsv.h"
-#include "link/WriteTransaction.h"
 #include "model/ObjectTable.h"
+#include "model/WriteChecks.h"
 
 #include <QJsonArray>
 #include <QSaveFile>

@@ -1,5 +1,7 @@
 #include "cli/ConsoleView.h"
 
+#include "model/ConfigImage.h"
+
 namespace tarvil::cli {
 
 ConsoleView::ConsoleView(QTextStream &err, bool terminal) : err_(err), terminal_(terminal) {}
@@ -27,15 +29,7 @@ void ConsoleView::setStatusText(const QString &text)
     }
 }
 
-void ConsoleView::clearFieldsForRead()
-{
-    settings.serial.clear();
-    settings.apn.clear();
-    settings.masterIp.clear();
-    settings.ownIp.clear();
-    settings.ownPort.clear();
-    settings.gatewayIp.clear();
-}
+void ConsoleView::clearFieldsForRead() { clearForRead(settings); }
 
 void ConsoleView::setGauge(int percent)
 {

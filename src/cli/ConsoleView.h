@@ -45,7 +45,7 @@ public:
     void setGauge(int percent) override;
     CommonSettings commonSettings() const override { return settings; }
     QList<ObjectRow> objectRows() const override { return rows; }
-    void focusControl(Control) override {}
+    void focusControl(const Field &) override {}
     void clearObjectCount() override {}
     void clearFieldsForRead() override;
     void clearObjectTable() override {}

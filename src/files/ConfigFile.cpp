@@ -43,32 +43,6 @@ const Anchor *anchorAt(int address)
     return nullptr;
 }
 
-// LoadedConfig's place for each member of CommonSettings that a file carries.
-template <class Visit> void forEachSlot(Visit &&visit)
-{
-    visit(&CommonSettings::etherProt, &LoadedConfig::etherProt);
-    visit(&CommonSettings::dhcp, &LoadedConfig::dhcp);
-    visit(&CommonSettings::masterIp, &LoadedConfig::masterIp);
-    visit(&CommonSettings::ownIp, &LoadedConfig::ownIp);
-    visit(&CommonSettings::gatewayIp, &LoadedConfig::gatewayIp);
-    visit(&CommonSettings::serial, &LoadedConfig::serial);
-    visit(&CommonSettings::masterPort, &LoadedConfig::masterPort);
-    visit(&CommonSettings::ownPort, &LoadedConfig::ownPort);
-    visit(&CommonSettings::apn, &LoadedConfig::apn);
-    visit(&CommonSettings::baud, &LoadedConfig::baud);
-    visit(&CommonSettings::periodHB, &LoadedConfig::periodHB);
-    visit(&CommonSettings::format, &LoadedConfig::format);
-}
-
-// The field's value, decoded from the file, into its place in LoadedConfig.
-void carry(LoadedConfig &c, const Field &field, const CommonSettings &value)
-{
-    forEachSlot([&](auto member, auto slot) {
-        if (field.common == CommonBinding(member))
-            c.*slot = value.*member;
-    });
-}
-
 } // namespace
 
 QByteArray serializeConfigFile(const PacketList &packets)
@@ -109,10 +83,10 @@ bool saveConfigFile(const QString &path, const PacketList &packets, QString *err
 
 CommonSettings LoadedConfig::mergedInto(CommonSettings s) const
 {
-    forEachSlot([&](auto member, auto slot) {
-        if (this->*slot)
-            s.*member = *(this->*slot);
-    });
+    for (const Field &field : kCommonFields) {
+        if (carries(field))
+            copyField(field, settings, s);
+    }
     return s;
 }
 
@@ -160,9 +134,8 @@ LoadResult parseConfigFile(const QByteArray &bytes)
             result.carried.setBit(anchor->address + k);
         }
         if (anchor->field) {
-            CommonSettings value;
-            decodeField(*anchor->field, image.data() + anchor->address, value);
-            carry(result.config, *anchor->field, value);
+            decodeField(*anchor->field, image.data() + anchor->address, result.config.settings);
+            result.config.carried.set(size_t(anchor->field - kCommonFields));
         } else {
             result.config.records = QByteArray(reinterpret_cast<const char *>(image.data()), kRecordsSize);
         }

@@ -2,12 +2,14 @@
 
 #include "link/Packets.h"
 #include "model/CommonSettings.h"
+#include "model/ImageLayout.h"
 
 #include <QBitArray>
 #include <QByteArray>
 #include <QString>
 
 #include <array>
+#include <bitset>
 #include <cstdint>
 #include <optional>
 
@@ -28,22 +30,15 @@ QByteArray serializeConfigFile(const PacketList &packets);
 // On failure `error` says why, in the user's words.
 bool saveConfigFile(const QString &path, const PacketList &packets, QString *error);
 
-// What a file carries, field by field; a field the file does not reach stays empty.
+// What a file carries: the common settings, and which of their fields the
+// file reaches (a field it does not reach keeps CommonSettings' own value
+// here); the object records when it reaches them.
 struct LoadedConfig {
-    std::optional<int> etherProt;
-    std::optional<int> dhcp;
-    std::optional<QString> masterIp;
-    std::optional<QString> ownIp;
-    std::optional<QString> gatewayIp;
-    std::optional<QString> serial;
-    std::optional<QString> masterPort;
-    std::optional<QString> ownPort;
-    std::optional<QString> apn;
-    std::optional<QString> baud;
-    std::optional<std::uint32_t> periodHB;
-    std::optional<int> format;
+    CommonSettings settings;
+    std::bitset<std::size(kCommonFields)> carried;
     std::optional<QByteArray> records; // the 14 100 bytes of the object records
 
+    bool carries(const Field &field) const { return carried.test(size_t(&field - kCommonFields)); }
     // The settings `s` with every field the file carries put in.
     CommonSettings mergedInto(CommonSettings s) const;
 };

@@ -1,8 +1,8 @@
 #include "files/Configuration.h"
 
 #include "link/Texts.h"
-#include "link/WriteTransaction.h"
 #include "model/ObjectTable.h"
+#include "model/WriteChecks.h"
 
 #include <QFile>
 

@@ -3,7 +3,7 @@
 #include "model/Codepage.h"
 #include "model/ConfigImage.h"
 #include "model/ImageLayout.h"
-#include "model/ObjectTable.h"
+#include "model/ObjectRules.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -11,7 +11,6 @@
 #include <QStringDecoder>
 
 #include <array>
-#include <iterator>
 #include <optional>
 
 namespace tarvil {
@@ -144,93 +143,7 @@ std::optional<QString> decodeText(const QByteArray &bytes, CsvProblem *problem)
     return cp1251::decode(body);
 }
 
-bool isHexNumber(const QString &s, int width)
-{
-    if (s.size() != width)
-        return false;
-    for (QChar c : s) {
-        if (!((c >= QLatin1Char('0') && c <= QLatin1Char('9')) || (c >= QLatin1Char('A') && c <= QLatin1Char('F'))))
-            return false;
-    }
-    return true;
-}
-
-bool isPhone(const QString &s)
-{
-    if (s.size() > kPhoneWidth)
-        return false;
-    for (QChar c : s) {
-        if (!((c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('+')))
-            return false;
-    }
-    return true;
-}
-
-// The checks of a column's value: nothing when it passes, else the reason.
-// The store's own checks come first, with its own words.
-using Check = QString (*)(const QString &);
-
-QString hexRule() { return QStringLiteral("нужны ровно %1 символа: цифры 0–9 и буквы A–F").arg(kObjWidth); }
-QString phoneRule() { return QStringLiteral("не более %1 символов: цифры и «+»").arg(kPhoneWidth); }
-
-QString checkObject(const QString &v)
-{
-    if (v.size() < kObjWidth)
-        return ObjectTable::noObjectNumberText();
-    return isHexNumber(v, kObjWidth) ? QString() : hexRule();
-}
-
-QString checkAccount(const QString &v)
-{
-    if (v.size() < kAccountWidth)
-        return ObjectTable::noAccountText();
-    return isHexNumber(v, kAccountWidth) ? QString() : hexRule();
-}
-
-QString checkPhone1(const QString &v)
-{
-    // A record without phone 1 is an empty slot: the object would be lost.
-    if (v.isEmpty())
-        return QStringLiteral("не заполнен: объект без телефона 1 не записывается в трансивер");
-    return isPhone(v) ? QString() : phoneRule();
-}
-
-QString checkPhone2(const QString &v) { return isPhone(v) ? QString() : phoneRule(); }
-
-QString checkMinutes(const QString &v)
-{
-    if (parseWaitTest(v))
-        return {};
-    return ObjectTable::badWaitTestText() + QStringLiteral(": минуты от 0 до %1").arg(kMaxWaitTestMinutes);
-}
-
-QString checkByte(const QString &v)
-{
-    const auto value = parseDecimal(v);
-    return value && *value <= 255 ? QString() : QStringLiteral("нужно число от 0 до 255");
-}
-
-// The columns in their order, each bound to its field of the record. The
-// titles are the grid's and the record edits' own words.
-struct Column {
-    const char16_t *title;
-    const Field *field; // none: the type's name, written for people
-    Check check;
-};
-
-const Column kColumns[] = {
-    {u"Объект", &RecordField::Obj, checkObject},
-    {u"ППК", &RecordField::Account, checkAccount},
-    {u"Телефон 1", &RecordField::Phone1, checkPhone1},
-    {u"Телефон 2", &RecordField::Phone2, checkPhone2},
-    {u"Тест, мин.", &RecordField::WaitTestSeconds, checkMinutes},
-    {u"Код типа", &RecordField::TypeId, checkByte},
-    {u"Протокол", &RecordField::Prot, checkByte},
-    {u"Тип ППК", nullptr, nullptr},
-};
-constexpr int kColumnCount = int(std::size(kColumns));
-
-QString title(const Column &c) { return QString::fromUtf16(c.title); }
+QString title(const ObjectColumn &c) { return c.csvName(); }
 
 // What the record holds of the field, as the window shows it: the low byte of
 // a type, a text cut to its width.
@@ -246,24 +159,25 @@ QString recordText(const Field &field, const ObjectRow &row)
 // The checks of one line, every failing field reported; the row when none fails.
 std::optional<ObjectRow> checkLine(const Record &r, QList<CsvProblem> &problems)
 {
-    const auto fail = [&](const Column *column, const QString &reason) {
+    const auto fail = [&](const ObjectColumn *column, const QString &reason) {
         problems << CsvProblem{r.line, column ? title(*column) : QString(), reason};
     };
-    if (r.fields.size() != kColumnCount) {
-        fail(nullptr, QStringLiteral("столбцов %1, а должно быть %2").arg(r.fields.size()).arg(kColumnCount));
+    const std::span<const ObjectColumn> columns = objectColumns();
+    if (r.fields.size() != qsizetype(columns.size())) {
+        fail(nullptr, QStringLiteral("столбцов %1, а должно быть %2").arg(r.fields.size()).arg(int(columns.size())));
         return std::nullopt;
     }
     const qsizetype before = problems.size();
     ObjectRow row;
-    for (int i = 0; i < kColumnCount; ++i) {
-        const Column &column = kColumns[i];
-        if (!column.field)
-            continue;
-        const QString value = r.fields.at(i).trimmed();
-        if (const QString reason = column.check(value); !reason.isEmpty())
+    for (size_t i = 0; i < columns.size(); ++i) {
+        const ObjectColumn &column = columns[i];
+        if (!column.record)
+            continue; // the type's name, written for people
+        const QString value = r.fields.at(qsizetype(i)).trimmed();
+        if (const QString reason = importRefusal(column, value); !reason.isEmpty())
             fail(&column, reason);
         else
-            setFieldText(*column.field, row, value);
+            setFieldText(*column.record, row, value);
     }
     if (!r.fault.isEmpty())
         fail(nullptr, r.fault);
@@ -286,7 +200,7 @@ bool allEmpty(const Record &r)
 QStringList objectCsvHeader()
 {
     QStringList header;
-    for (const Column &c : kColumns)
+    for (const ObjectColumn &c : objectColumns())
         header << title(c);
     return header;
 }
@@ -296,8 +210,8 @@ QByteArray objectsToCsv(const QList<ObjectRow> &rows)
     QString text = objectCsvHeader().join(kSeparator) + QStringLiteral("\r\n");
     for (const ObjectRow &row : rows) {
         QStringList fields;
-        for (const Column &c : kColumns)
-            fields << quoted(c.field ? recordText(*c.field, row) : row.N_PPK);
+        for (const ObjectColumn &c : objectColumns())
+            fields << quoted(c.record ? recordText(*c.record, row) : row.N_PPK);
         text += fields.join(kSeparator) + QStringLiteral("\r\n");
     }
     return kByteOrderMark + text.toUtf8();
@@ -348,7 +262,7 @@ CsvObjects objectsFromCsv(const QByteArray &bytes)
             continue;
         if (++objects > kMaxObjects && !overLimit) {
             overLimit = true;
-            out.problems << CsvProblem{r.line, QString(), ObjectTable::limitMessage().text};
+            out.problems << CsvProblem{r.line, QString(), limitMessage().text};
         }
         if (const auto row = checkLine(r, out.problems))
             rows << *row;

@@ -13,8 +13,7 @@ enum class CaptionMode { Offline, Usb, Lan };
 // The menu commands the link enables and disables one by one.
 enum class Command { ItemLink, ItemWr, ItemRead, ItemLoad, ItemSave };
 
-// The right-hand controls that the write checks, in the order it checks them.
-enum class Control { EditMAC, EditPort1_PCN, EditPort_Loc, EditIP1_PCN, DHCP_IP, Shl_IP, EditAPN };
+struct Field;
 
 // What the link and the transactions need of the window. The main window
 // implements it; tests implement it with a recording fake. Boxes and prompts
@@ -41,12 +40,14 @@ public:
     // The right-hand fields as they stand, and the object table's rows in order.
     virtual CommonSettings commonSettings() const = 0;
     virtual QList<ObjectRow> objectRows() const = 0;
-    // Moves the input focus to the control, only when it can take the focus.
-    virtual void focusControl(Control control) = 0;
+    // Moves the input focus to the control that shows the common field, only
+    // when it can take the focus.
+    virtual void focusControl(const Field &field) = 0;
 
-    // Read: empty the count label; empty EditMAC, EditAPN, EditIP1_PCN,
-    // DHCP_IP, EditPort_Loc and Shl_IP in that order; empty the object table;
-    // fill the right-hand fields; rebuild the table from the image's records.
+    // Read: empty the count label; empty the fields the image layout marks
+    // as emptied by a read (EditMAC, EditAPN, EditIP1_PCN, DHCP_IP,
+    // EditPort_Loc and Shl_IP); empty the object table; fill the right-hand
+    // fields; rebuild the table from the image's records.
     virtual void clearObjectCount() = 0;
     virtual void clearFieldsForRead() = 0;
     virtual void clearObjectTable() = 0;

@@ -1,5 +1,7 @@
 #include "link/Texts.h"
 
+#include "model/ImageLayout.h"
+
 namespace tarvil::texts {
 
 namespace {
@@ -91,7 +93,7 @@ UserMessage closeQuestion()
                MsgIcon::Warning, false, MsgButtons::YesNo);
 }
 
-UserMessage saveNeedsSerial() { return box(kNoSerial, kFileCaption, MsgIcon::Error, false); }
+UserMessage saveNeedsSerial() { return box(refusalText(CommonField::Serial), kFileCaption, MsgIcon::Error, false); }
 
 UserMessage saveFailed(const QString &file, const QString &reason)
 {

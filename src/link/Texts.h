@@ -7,10 +7,10 @@
 #include <cstdint>
 
 // Every text the link and the transactions show: captions, the status line,
-// prompts, the port chooser, the write's field checks and every box a
-// transfer ends with. The window's own words (labels, menus, the file
-// commands' boxes) and the object table's refusals stay with the code that
-// shows them. The wording, blanks and typos are the system's own: installers
+// prompts, the port chooser and every box a transfer ends with. The write's
+// field checks say what their rows of the image layout say. The window's own
+// words (labels, menus, the file commands' boxes) and the object rules'
+// refusals stay with the code that shows them. The wording, blanks and typos are the system's own: installers
 // and their manuals know them.
 namespace tarvil::texts {
 
@@ -34,15 +34,6 @@ inline const QString kChooseAnotherPort = QStringLiteral("Please choose another 
 // The connect prompt
 inline const QString kAddressPrompt = QStringLiteral("Введите IP-адрес трансивера");
 inline const QString kDefaultAddress = QStringLiteral("192.168.1.221");
-
-// The write's field checks, in the order the write runs them.
-inline const QString kNoSerial = QStringLiteral("Не определен заводской номер");
-inline const QString kNoMasterPort = QStringLiteral("Не определен IP - порт приемника");
-inline const QString kNoOwnPort = QStringLiteral("Не определен локальный порт");
-inline const QString kNoMasterIp = QStringLiteral("Не определен IP - адрес приемника");
-inline const QString kNoOwnIp = QStringLiteral("Не определен локальный IP - адрес");
-inline const QString kNoGatewayIp = QStringLiteral("Не определен  IP - адрес шлюза");
-inline const QString kNoApn = QStringLiteral("Не определен APN GPRS - канала");
 
 // No answer: the data blocks' text keeps its trailing blank.
 inline const QString kNoAnswer = QStringLiteral("Трансивер не отвечает");

@@ -7,8 +7,6 @@
 #include "model/ConfigImage.h"
 #include "model/IpAddress.h"
 
-#include <array>
-
 namespace tarvil {
 
 namespace {
@@ -16,34 +14,12 @@ namespace {
 constexpr int kRetries = 7;
 constexpr int kFinalRetries = 19;
 
-const WriteCheck kWriteChecks[] = {
-    {CommonField::Serial, Control::EditMAC, texts::kNoSerial},
-    {CommonField::MasterPort, Control::EditPort1_PCN, texts::kNoMasterPort},
-    {CommonField::OwnPort, Control::EditPort_Loc, texts::kNoOwnPort},
-    {CommonField::MasterIp, Control::EditIP1_PCN, texts::kNoMasterIp},
-    {CommonField::OwnIp, Control::DHCP_IP, texts::kNoOwnIp},
-    {CommonField::GatewayIp, Control::Shl_IP, texts::kNoGatewayIp},
-    {CommonField::Apn, Control::EditAPN, texts::kNoApn},
-};
-
 QByteArray imageBytes(const ConfigImage &image)
 {
     return QByteArray(reinterpret_cast<const char *>(image.data()), kImageSize);
 }
 
 } // namespace
-
-std::span<const WriteCheck> writeChecks() { return kWriteChecks; }
-
-const WriteCheck *firstRefusedCheck(const CommonSettings &settings)
-{
-    std::array<std::uint8_t, kCommonSize> scratch{};
-    for (const WriteCheck &check : kWriteChecks) {
-        if (!encodeField(check.field, settings, scratch.data()))
-            return &check;
-    }
-    return nullptr;
-}
 
 WriteTransaction::WriteTransaction(LinkView &view, Dialogs &dialogs, Deferred &deferred, const Channel &active,
                                    std::function<bool()> othersRunning, ConfigImage &image, PacketList &packets,
@@ -114,7 +90,7 @@ bool WriteTransaction::build()
         if (!image.storeCommon(check.field, s)) {
             const UserMessage box = texts::fieldCheck(check.text);
             dialogs_.message(box);
-            view_.focusControl(check.control);
+            view_.focusControl(check.field);
             refused_ = box.text;
             return false;
         }

@@ -8,13 +8,13 @@
 #include "link/WriteOutcome.h"
 #include "model/ConfigImage.h"
 #include "model/UserMessage.h"
+#include "model/WriteChecks.h"
 
 #include <QObject>
 
 #include <cstdint>
 #include <functional>
 #include <optional>
-#include <span>
 #include <vector>
 
 namespace tarvil {
@@ -22,20 +22,6 @@ namespace tarvil {
 class Deferred;
 class Dialogs;
 class LinkView;
-
-// One of the write's field checks: the field, the control that takes the
-// focus when it refuses, and its message.
-struct WriteCheck {
-    const Field &field;
-    Control control;
-    const QString &text;
-};
-
-// The checks in the order the write runs them. Every common field whose value
-// can fail to convert is among them.
-std::span<const WriteCheck> writeChecks();
-// The first check that `settings` fail; nothing when they would be written.
-const WriteCheck *firstRefusedCheck(const CommonSettings &settings);
 
 // Where a save sends the packets of its build instead of the transceiver.
 struct SaveTarget {

@@ -249,6 +249,48 @@ void setFieldText(const Field &field, ObjectRow &row, const QString &text)
     setBound(field, row, std::uint32_t(std::min<std::uint64_t>(number, 0xFFFFFFFFu)), text);
 }
 
+QVariant boundValue(const Field &field, const CommonSettings &s)
+{
+    return std::visit(Overloaded{
+                          [](std::monostate) { return QVariant(); },
+                          [&](QString CommonSettings::*m) { return QVariant(s.*m); },
+                          [&](int CommonSettings::*m) { return QVariant(s.*m); },
+                          [&](std::uint32_t CommonSettings::*m) { return QVariant(uint(s.*m)); },
+                      },
+                      field.common);
+}
+
+void setBoundValue(const Field &field, CommonSettings &s, const QVariant &value)
+{
+    std::visit(Overloaded{
+                   [](std::monostate) {},
+                   [&](QString CommonSettings::*m) { s.*m = value.toString(); },
+                   [&](int CommonSettings::*m) { s.*m = value.toInt(); },
+                   [&](std::uint32_t CommonSettings::*m) { s.*m = value.toUInt(); },
+               },
+               field.common);
+}
+
+void copyField(const Field &field, const CommonSettings &from, CommonSettings &to)
+{
+    std::visit(Overloaded{
+                   [](std::monostate) {},
+                   [&](auto CommonSettings::*m) { to.*m = from.*m; },
+               },
+               field.common);
+}
+
+void clearForRead(CommonSettings &settings)
+{
+    for (const Field *field : commonFieldsBy(&Field::readClears)) {
+        std::visit(Overloaded{
+                       [](std::monostate) {},
+                       [&](auto CommonSettings::*m) { settings.*m = {}; },
+                   },
+                   field->common);
+    }
+}
+
 CommonSettings startSettings()
 {
     CommonSettings s;
@@ -273,8 +315,9 @@ void ConfigImage::storeObjects(const QList<ObjectRow> &rows)
     clearRecords();
     const int count = std::min<int>(kMaxObjects, static_cast<int>(rows.size()));
     for (int k = 0; k < count; ++k) {
-        // A WaitTest whose seconds do not fit 32 bits is refused by the table
-        // before it gets here; nothing of a record can fail to convert.
+        // A WaitTest whose seconds do not fit 32 bits is refused by the object
+        // rules (the table's store, the importer) before it gets here; nothing
+        // of a record can fail to convert.
         for (const Field &field : kRecordFields) {
             if (field.kind != FieldKind::Reserved)
                 encodeField(field, rows.at(k), record(k) + field.offset);

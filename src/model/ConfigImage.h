@@ -6,6 +6,7 @@
 
 #include <QList>
 #include <QString>
+#include <QVariant>
 
 #include <array>
 #include <cstddef>
@@ -33,6 +34,14 @@ QString fieldText(const Field &field, const ObjectRow &row);
 // The bound member from a text as the window's edit holds it: a text as it
 // is, a number in decimal (empty, or no number: 0).
 void setFieldText(const Field &field, ObjectRow &row, const QString &text);
+// The bound member as a control holds it: a text as a QString, an item index
+// as an int, a number as a uint; invalid for a field bound to nothing.
+QVariant boundValue(const Field &field, const CommonSettings &settings);
+void setBoundValue(const Field &field, CommonSettings &settings, const QVariant &value);
+// The bound member of `from` into `to`.
+void copyField(const Field &field, const CommonSettings &from, CommonSettings &to);
+// What a read empties before its decode: the fields the layout marks so.
+void clearForRead(CommonSettings &settings);
 
 // The configuration image: 300 object records of 47 bytes, then the 102-byte
 // common block. One instance lives for the whole program and is shared by the

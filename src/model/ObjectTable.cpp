@@ -7,49 +7,6 @@
 
 namespace tarvil {
 
-namespace {
-
-const QString kError = QStringLiteral("Ошибка");
-
-} // namespace
-
-// Collects the notifications of one operation, however many steps it takes,
-// and sends them when the outermost operation ends.
-class ObjectTable::Batch {
-public:
-    explicit Batch(ObjectTable &table) : table_(table) { ++table_.batchDepth_; }
-    ~Batch()
-    {
-        if (--table_.batchDepth_ == 0)
-            table_.flush();
-    }
-    Batch(const Batch &) = delete;
-    Batch &operator=(const Batch &) = delete;
-
-private:
-    ObjectTable &table_;
-};
-
-std::optional<std::int32_t> parseWaitTest(const QString &text)
-{
-    qsizetype i = 0;
-    for (QChar c : text) {
-        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-            return std::nullopt;
-    }
-    while (i < text.size() && text.at(i) == QLatin1Char('0'))
-        ++i;
-    const qsizetype digits = text.size() - i;
-    if (digits == 0)
-        return 0;
-    if (digits > 8) // 71582788 has eight
-        return std::nullopt;
-    const std::int32_t minutes = text.mid(i).toInt();
-    if (minutes > kMaxWaitTestMinutes)
-        return std::nullopt;
-    return minutes;
-}
-
 QCollator objectNumberCollator()
 {
     QCollator collator{QLocale()};
@@ -95,25 +52,9 @@ QList<ObjectRow> asTableRows(QList<ObjectRow> rows, const PanelTypeCatalogue &ca
     return sorted;
 }
 
-ObjectTable::ObjectTable(PanelTypeCatalogue &catalogue, ObjectTableUi &ui, QObject *parent)
+ObjectTable::ObjectTable(const PanelTypeCatalogue &catalogue, ObjectTableUi &ui, QObject *parent)
     : QObject(parent), catalogue_(catalogue), ui_(ui), collator_(objectNumberCollator())
 {
-}
-
-UserMessage ObjectTable::deleteQuestion()
-{
-    return UserMessage{QStringLiteral("Delete record?"), QStringLiteral("Confirm"), MsgIcon::Question,
-                       MsgButtons::OkCancel, false};
-}
-
-QString ObjectTable::noObjectNumberText() { return QStringLiteral("Не опрелен номер объекта!"); }
-QString ObjectTable::noAccountText() { return QStringLiteral("Не опрелен номер ППК!"); }
-QString ObjectTable::badWaitTestText() { return QStringLiteral("Недопустимое значение поля \"Тест, мин.\""); }
-
-UserMessage ObjectTable::limitMessage()
-{
-    return UserMessage{QStringLiteral("Превышено максимально-допустимое число объектов"), kError, MsgIcon::Error,
-                       MsgButtons::Ok, true};
 }
 
 QList<ObjectRow> ObjectTable::rows() const
@@ -139,22 +80,9 @@ QString ObjectTable::viewText(int viewRow, ObjectField field) const
     int stored = viewRow;
     if (mode_ == TableMode::Insert && viewRow > insertPos_)
         --stored;
-    const ObjectRow &row = isPending ? pending_ : entries_.at(stored).row;
-    switch (field) {
-    case ObjectField::Obj:
-        return row.Obj;
-    case ObjectField::Account:
-        return row.Account;
-    case ObjectField::P1:
-        return row.P1;
-    case ObjectField::P2:
-        return row.P2;
-    case ObjectField::N_PPK:
-        return row.N_PPK;
-    case ObjectField::WaitTest:
-        return isPending ? pendingWaitTest_ : QString::number(row.WaitTest);
-    }
-    return {};
+    if (isPending && field == ObjectField::WaitTest)
+        return pendingWaitTest_; // as typed, until it is stored
+    return columnText(objectColumn(field), isPending ? pending_ : entries_.at(stored).row);
 }
 
 void ObjectTable::setFieldText(ObjectField field, const QString &text)
@@ -162,25 +90,10 @@ void ObjectTable::setFieldText(ObjectField field, const QString &text)
     if (mode_ == TableMode::Browse)
         return;
     Batch batch(*this);
-    switch (field) {
-    case ObjectField::Obj:
-        pending_.Obj = text.left(kObjWidth);
-        break;
-    case ObjectField::Account:
-        pending_.Account = text.left(kAccountWidth);
-        break;
-    case ObjectField::P1:
-        pending_.P1 = text.left(kPhoneWidth);
-        break;
-    case ObjectField::P2:
-        pending_.P2 = text.left(kPhoneWidth);
-        break;
-    case ObjectField::WaitTest:
+    if (field == ObjectField::WaitTest)
         pendingWaitTest_ = text;
-        break;
-    case ObjectField::N_PPK:
-        return; // copied from the catalogue when the row is stored
-    }
+    else if (!setColumnText(objectColumn(field), pending_, text))
+        return; // the type is copied from the catalogue when the row is stored
     notifyState();
 }
 
@@ -231,10 +144,10 @@ void ObjectTable::flush()
 
 void ObjectTable::moveCurrentTo(int index)
 {
-    PPKTblBeforeScroll();
+    ui_.PPKTblBeforeScroll();
     current_ = index;
     notifyState();
-    PPKTblBeforeScroll();
+    ui_.PPKTblBeforeScroll();
 }
 
 void ObjectTable::discardPending()
@@ -255,7 +168,7 @@ void ObjectTable::empty()
     entries_.clear();
     current_ = -1;
     notifyRows();
-    PPKTblBeforeScroll();
+    ui_.PPKTblBeforeScroll();
 }
 
 bool ObjectTable::settlePending()
@@ -328,15 +241,15 @@ void ObjectTable::insert()
     Batch batch(*this);
     if (!settlePending())
         return;
-    PPKTbl12BeforeEdit();
-    PPKTblBeforeScroll();
+    ui_.PPKTbl12BeforeEdit();
+    ui_.PPKTblBeforeScroll();
     mode_ = TableMode::Insert;
     insertPos_ = std::max(current_, 0);
     pending_ = original_ = ObjectRow{};
     pendingWaitTest_.clear();
     originalWaitTest_.clear();
     notifyRows();
-    PPKTblBeforeScroll();
+    ui_.PPKTblBeforeScroll();
 }
 
 void ObjectTable::edit()
@@ -348,7 +261,7 @@ void ObjectTable::edit()
         return;
     }
     Batch batch(*this);
-    PPKTbl12BeforeEdit();
+    ui_.PPKTbl12BeforeEdit();
     mode_ = TableMode::Edit;
     pending_ = original_ = entries_.at(current_).row;
     pendingWaitTest_ = originalWaitTest_ = QString::number(pending_.WaitTest);
@@ -394,7 +307,7 @@ void ObjectTable::cancel()
     discardPending();
     if (wasInsert) {
         current_ = entries_.isEmpty() ? -1 : std::clamp(insertPos_, 0, count() - 1);
-        PPKTblBeforeScroll();
+        ui_.PPKTblBeforeScroll();
     }
 }
 
@@ -407,12 +320,12 @@ bool ObjectTable::deleteCurrent()
     }
     if (entries_.isEmpty() || current_ < 0)
         return false;
-    PPKTblBeforeScroll();
+    ui_.PPKTblBeforeScroll();
     discardPending();
     entries_.removeAt(current_);
     current_ = entries_.isEmpty() ? -1 : std::min(current_, count() - 1);
     notifyRows();
-    PPKTblBeforeScroll();
+    ui_.PPKTblBeforeScroll();
     return true;
 }
 
@@ -423,102 +336,17 @@ void ObjectTable::refresh()
     notifyRows();
 }
 
-bool ObjectTable::navigatorEnabled(NavButton button) const
-{
-    const bool browsing = mode_ == TableMode::Browse;
-    switch (button) {
-    case NavButton::First:
-    case NavButton::Prior:
-        return !browsing || current_ > 0;
-    case NavButton::Next:
-    case NavButton::Last:
-        return !browsing || (current_ >= 0 && current_ < count() - 1);
-    case NavButton::Insert:
-    case NavButton::Refresh:
-        return true;
-    case NavButton::Delete:
-        return !browsing || !entries_.isEmpty();
-    case NavButton::Edit:
-        return browsing;
-    case NavButton::Post:
-    case NavButton::Cancel:
-        return !browsing;
-    }
-    return false;
-}
-
-void ObjectTable::navigatorClick(NavButton button)
-{
-    if (!navigatorEnabled(button))
-        return;
-    Batch batch(*this);
-    switch (button) {
-    case NavButton::First:
-        first();
-        break;
-    case NavButton::Prior:
-        prior();
-        break;
-    case NavButton::Next:
-        next();
-        break;
-    case NavButton::Last:
-        last();
-        break;
-    case NavButton::Insert:
-        insert();
-        break;
-    case NavButton::Delete:
-        if (ui_.showMessage(deleteQuestion()) == MsgAnswer::Ok)
-            deleteCurrent();
-        break;
-    case NavButton::Edit:
-        edit();
-        break;
-    case NavButton::Post:
-        post();
-        break;
-    case NavButton::Cancel:
-        cancel();
-        break;
-    case NavButton::Refresh:
-        refresh();
-        break;
-    }
-    DBNavigator1Click(button);
-}
-
-void ObjectTable::PPKTbl12BeforeEdit()
-{
-    catalogue_.setFilterOn(false);
-}
-
-void ObjectTable::refuse(const QString &text, ObjectField focus)
-{
-    ui_.showMessage(UserMessage{text, kError, MsgIcon::Error, MsgButtons::Ok, false});
-    ui_.focusField(focus);
-}
-
 ObjectTable::PostResult ObjectTable::PPKTbl12BeforePost()
 {
-    if (pending_.Obj.size() < kObjWidth) {
-        refuse(noObjectNumberText(), ObjectField::Obj);
+    if (const std::optional<ObjectRefusal> refused = storeRefusal(pending_, pendingWaitTest_)) {
+        ui_.showMessage(refusalMessage(refused->text));
+        ui_.focusField(refused->field);
+        if (refused->keepsPending)
+            return PostResult::Kept;
         cancel();
         return PostResult::Discarded;
     }
-    if (pending_.Account.size() < kAccountWidth) {
-        refuse(noAccountText(), ObjectField::Account);
-        cancel();
-        return PostResult::Discarded;
-    }
-    // Minutes whose seconds the record cannot hold would be stored wrapped;
-    // the values stay pending so that the user can correct them.
-    const std::optional<std::int32_t> minutes = parseWaitTest(pendingWaitTest_);
-    if (!minutes) {
-        refuse(badWaitTestText(), ObjectField::WaitTest);
-        return PostResult::Kept;
-    }
-    pending_.WaitTest = *minutes;
+    pending_.WaitTest = parseWaitTest(pendingWaitTest_).value_or(0);
     const PanelType type = catalogue_.current();
     pending_.TypeId = type.TypeId;
     pending_.Prot = type.Prot;
@@ -535,33 +363,7 @@ void ObjectTable::PPKTbl12AfterPost()
     Entry stored = entries_.takeAt(current_);
     current_ = insertSorted(std::move(stored));
     notifyRows();
-    PPKTblBeforeScroll();
-}
-
-void ObjectTable::PPKTblBeforeScroll()
-{
-    if (mode_ == TableMode::Browse) {
-        catalogue_.refreshFilter(current_ >= 0 ? entries_.at(current_).row.N_PPK : QString());
-        catalogue_.setFilterOn(true);
-    } else {
-        catalogue_.setFilterOn(false);
-    }
-}
-
-void ObjectTable::DBNavigator1Click(NavButton button)
-{
-    if (button == NavButton::Insert) {
-        if (mode_ != TableMode::Insert)
-            return; // the insertion did not open (the row before it had to stay pending)
-        if (count() >= kMaxObjects) {
-            ui_.showMessage(limitMessage());
-            cancel();
-        } else {
-            ui_.focusField(ObjectField::Obj);
-        }
-    } else if (button == NavButton::Delete) {
-        ShowObjectCount();
-    }
+    ui_.PPKTblBeforeScroll();
 }
 
 void ObjectTable::ShowObjectCount()
@@ -589,7 +391,7 @@ void ObjectTable::replaceRows(const QList<ObjectRow> &rows)
     }
     checksSuspended_ = false;
     notifyRows();
-    PPKTblBeforeScroll();
+    ui_.PPKTblBeforeScroll();
     ShowObjectCount();
 }
 

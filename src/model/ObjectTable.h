@@ -2,6 +2,7 @@
 
 #include "model/ConfigImage.h"
 #include "model/ObjectRow.h"
+#include "model/ObjectRules.h"
 #include "model/PanelTypeCatalogue.h"
 #include "model/UserMessage.h"
 
@@ -10,21 +11,14 @@
 #include <QObject>
 #include <QString>
 
-#include <cstdint>
-#include <optional>
-
 namespace tarvil {
-
-// The fields the record edits and the grid show.
-enum class ObjectField { Obj, Account, P1, P2, WaitTest, N_PPK };
 
 enum class TableMode { Browse, Insert, Edit };
 
-// The buttons of a navigator, in DBNavigator1's order.
-enum class NavButton { First, Prior, Next, Last, Insert, Delete, Edit, Post, Cancel, Refresh };
-
-// What the object table needs of its window: message boxes, the input focus
-// and the object count label.
+// What the object table needs of its window: message boxes, the input focus,
+// the object count label, and the window's doings before an insertion or an
+// edit begins and before and after every move (the type grid follows the
+// current row there).
 class ObjectTableUi {
 public:
     virtual ~ObjectTableUi() = default;
@@ -33,12 +27,9 @@ public:
     virtual void focusField(ObjectField field) = 0;
     // Writes ObjCountLbl.
     virtual void showObjectCount(const QString &text) = 0;
+    virtual void PPKTbl12BeforeEdit() {}
+    virtual void PPKTblBeforeScroll() {}
 };
-
-// The minutes of WaitTest as typed: empty reads as 0; digits only; the
-// seconds (minutes × 60) must fit the record's unsigned 32 bits.
-std::optional<std::int32_t> parseWaitTest(const QString &text);
-inline constexpr std::int32_t kMaxWaitTestMinutes = 71582788; // 4294967295 / 60
 
 // The table's order of object numbers: text compared in the user's locale,
 // ignoring letter case (for four hexadecimal digits, numeric order); an empty
@@ -55,10 +46,14 @@ QList<qsizetype> tableOrder(const QList<ObjectRow> &rows);
 
 // The object table PPKTbl: the stored rows in ascending order of Obj, a
 // current row, and the modes browse / insert / edit with pending values.
+// What it refuses to store is the object rules'; what the window does around
+// it (the type grid, the navigator) is the window's.
 class ObjectTable : public QObject {
     Q_OBJECT
 public:
-    ObjectTable(PanelTypeCatalogue &catalogue, ObjectTableUi &ui, QObject *parent = nullptr);
+    // The catalogue names the types of rebuilt rows, and its current row is
+    // the type a stored row receives.
+    ObjectTable(const PanelTypeCatalogue &catalogue, ObjectTableUi &ui, QObject *parent = nullptr);
 
     // The stored rows (a pending insertion is not one of them).
     int count() const { return static_cast<int>(entries_.size()); }
@@ -109,9 +104,22 @@ public:
     // the values had to stay pending.
     bool settlePending();
 
-    // A navigator button: its action (Delete asks first), then DBNavigator1Click.
-    void navigatorClick(NavButton button);
-    bool navigatorEnabled(NavButton button) const;
+    // Collects the notifications of one operation, however many steps it
+    // takes, and sends them when the outermost operation ends.
+    class Batch {
+    public:
+        explicit Batch(ObjectTable &table) : table_(table) { ++table_.batchDepth_; }
+        ~Batch()
+        {
+            if (--table_.batchDepth_ == 0)
+                table_.flush();
+        }
+        Batch(const Batch &) = delete;
+        Batch &operator=(const Batch &) = delete;
+
+    private:
+        ObjectTable &table_;
+    };
 
     void RebuildObjectTable(const ConfigImage &image);
     // Empties the table and fills it with these rows as a rebuild does:
@@ -120,18 +128,8 @@ public:
     void ShowObjectCount();
 
     // The table's handlers.
-    void PPKTbl12BeforeEdit();
     PostResult PPKTbl12BeforePost(); // Stored: go on storing
     void PPKTbl12AfterPost();
-    void PPKTblBeforeScroll();
-    void DBNavigator1Click(NavButton button);
-
-    static UserMessage deleteQuestion();
-    static UserMessage limitMessage();
-    // The texts of the store's refusals.
-    static QString noObjectNumberText();
-    static QString noAccountText();
-    static QString badWaitTestText();
 
 signals:
     // Rows were added, removed or reordered, or a pending insertion opened or closed.
@@ -144,20 +142,17 @@ private:
         ObjectRow row;
         quint64 serial; // creation order: equal object numbers keep it
     };
-    class Batch;
-    friend class Batch;
 
     bool lessThan(const Entry &a, const Entry &b) const;
     int insertSorted(Entry entry);
     int indexOfSerial(quint64 serial) const;
     void moveCurrentTo(int index);
     void discardPending();
-    void refuse(const QString &text, ObjectField focus);
     void notifyRows() { rowsDirty_ = true; stateDirty_ = true; }
     void notifyState() { stateDirty_ = true; }
     void flush();
 
-    PanelTypeCatalogue &catalogue_;
+    const PanelTypeCatalogue &catalogue_;
     ObjectTableUi &ui_;
     QCollator collator_;
     QList<Entry> entries_;

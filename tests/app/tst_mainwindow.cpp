@@ -1,10 +1,13 @@
 #include "app/BForm.h"
+#include "app/CommonPanel.h"
 #include "app/MainWindow.h"
 #include "app/ObjectPanel.h"
 #include "app/QtDialogs.h"
 #include "app/RadioGroup.h"
+#include "files/ConfigFile.h"
 #include "link/Links.h"
 #include "model/IpAddress.h"
+#include "support/FakeLinkView.h"
 #include "support/SampleConfiguration.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestEnv.h"
@@ -15,6 +18,7 @@
 #include <QComboBox>
 #include <QFrame>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -557,29 +561,29 @@ private slots:
     {
         window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(window.get()));
-        window->focusControl(Control::EditMAC);
+        window->focusControl(CommonField::Serial);
         QCOMPARE(window->focusWidget(), find("EditMAC"));
 
         // LocLAN is hidden while DHCP is on.
-        for (Control hidden : {Control::DHCP_IP, Control::EditPort_Loc, Control::Shl_IP}) {
-            window->focusControl(hidden);
+        for (const Field *hidden : {&CommonField::OwnIp, &CommonField::OwnPort, &CommonField::GatewayIp}) {
+            window->focusControl(*hidden);
             QCOMPARE(window->focusWidget(), find("EditMAC"));
         }
-        window->focusControl(Control::EditPort1_PCN); // read-only, still focusable
+        window->focusControl(CommonField::MasterPort); // read-only, still focusable
         QCOMPARE(window->focusWidget(), find("EditPort1_PCN"));
-        window->focusControl(Control::EditAPN);
+        window->focusControl(CommonField::Apn);
         QCOMPARE(window->focusWidget(), find("EditAPN"));
-        window->focusControl(Control::EditIP1_PCN);
+        window->focusControl(CommonField::MasterIp);
         QCOMPARE(window->focusWidget(), find("EditIP1_PCN"));
 
         QTest::mouseClick(find<RadioGroup>("DHCP_OnOff")->button(0), Qt::LeftButton);
-        window->focusControl(Control::Shl_IP);
+        window->focusControl(CommonField::GatewayIp);
         QCOMPARE(window->focusWidget(), find("Shl_IP"));
-        window->focusControl(Control::DHCP_IP);
+        window->focusControl(CommonField::OwnIp);
         QCOMPARE(window->focusWidget(), find("DHCP_IP"));
 
         find("EditMAC")->setEnabled(false);
-        window->focusControl(Control::EditMAC);
+        window->focusControl(CommonField::Serial);
         QCOMPARE(window->focusWidget(), find("DHCP_IP"));
     }
 
@@ -605,6 +609,85 @@ private slots:
         QCOMPARE(window->commonSettings(), s);
         QCOMPARE(find<QComboBox>("BaudBox")->currentText(), QStringLiteral("14400"));
         QCOMPARE(find<QComboBox>("BaudBox")->count(), 7);
+    }
+
+    // Every row of the image layout that names a control shows in the window
+    // with its label; its value goes in and out, a file carries it and it
+    // takes the focus. A new row gets all of this from the row alone.
+    void everyCommonField_isShownLabelledCarriedAndFocused()
+    {
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        const CommonSettings s = tarvil::test::validSettings(); // DHCP off: LocLAN shown
+        ConfigImage image;
+        QVERIFY(image.build(s, {}));
+        PacketList packets;
+        packets.buildFrom(image);
+        const LoadResult file = parseConfigFile(serializeConfigFile(packets));
+        window->applyCommonSettings(file.config.mergedInto(startSettings()));
+        for (const Field &f : kCommonFields) {
+            if (!f.control)
+                continue;
+            auto *control = find(f.control);
+            QVERIFY2(control, f.key.data());
+            // A group's title, else a label's, else the hint of a control without one.
+            QString shown = labelOf(control);
+            if (const auto *group = qobject_cast<QGroupBox *>(control))
+                shown = group->title();
+            else if (shown == QStringLiteral("<none>"))
+                shown = control->toolTip();
+            QCOMPARE(shown, fieldLabel(f));
+            QVERIFY2(file.config.carries(f), f.key.data());
+            QCOMPARE(fieldText(f, window->commonSettings()), fieldText(f, s));
+            if (control->isEnabled() && control->focusPolicy() != Qt::NoFocus) {
+                window->focusControl(f);
+                QVERIFY2(control->hasFocus(), f.key.data());
+            }
+        }
+    }
+
+    // A row the panel's own layout does not place gets a control of its kind
+    // at the panel's foot, labelled, read, set, emptied and focused through
+    // the row alone.
+    void aRowOfItsOwn_getsAControlOfItsKind()
+    {
+        static constexpr const char16_t *kChoices[] = {u"Один", u"Два"};
+        static constexpr Field kRows[] = {
+            {.key = "text", .label = u"Доп. текст", .offset = 0, .width = 8, .kind = FieldKind::Text,
+             .common = &CommonSettings::apn, .control = "EditExtra", .readClears = 1, .readFills = 1},
+            {.key = "choice", .label = u" Выбор ", .offset = 8, .width = 1, .kind = FieldKind::Item,
+             .common = &CommonSettings::format, .items = kChoices, .control = "ExtraChoice", .readFills = 2},
+        };
+        QWidget host;
+        auto *panel = new CommonPanel(&host, kRows);
+        new QHBoxLayout(&host);
+        host.layout()->addWidget(panel);
+        host.show();
+        QVERIFY(QTest::qWaitForWindowActive(&host));
+        auto *edit = panel->findChild<QLineEdit *>(QStringLiteral("EditExtra"));
+        auto *choice = panel->findChild<RadioGroup *>(QStringLiteral("ExtraChoice"));
+        QVERIFY(edit && choice);
+        QVERIFY(edit->isVisible());
+        QCOMPARE(edit->maxLength(), 8);
+        QString label;
+        for (const QLabel *l : panel->findChildren<QLabel *>())
+            label = l->buddy() == edit ? l->text() : label;
+        QCOMPARE(label, QStringLiteral("Доп. текст"));
+        QCOMPARE(choice->title(), QStringLiteral(" Выбор "));
+        QCOMPARE(choice->count(), 2);
+
+        CommonSettings s;
+        s.apn = QStringLiteral("точка");
+        s.format = 5; // beyond the last choice
+        panel->apply(s);
+        QCOMPARE(edit->text(), QStringLiteral("точка"));
+        QCOMPARE(panel->settings().apn, QStringLiteral("точка"));
+        QCOMPARE(panel->settings().format, 1);
+        panel->clearForRead();
+        QVERIFY(edit->text().isEmpty());
+        QCOMPARE(choice->itemIndex(), 1);
+        panel->focus(kRows[0]);
+        QVERIFY(edit->hasFocus());
     }
 
     void applyCommonSettings_clampsSelectionsAndPeriod()

@@ -324,6 +324,66 @@ private slots:
         QVERIFY(w.dialogs.messages.isEmpty());
     }
 
+    // The type grid shows the current object's type while the table browses,
+    // and every type while a row is inserted or edited.
+    void catalogueFollowsTheTable()
+    {
+        Window w;
+        ObjectTable &table = w.panel->table();
+        PanelTypeCatalogue &catalogue = w.panel->catalogue();
+        const auto fill = [&](const QString &obj) {
+            table.setFieldText(ObjectField::Obj, obj);
+            table.setFieldText(ObjectField::Account, QStringLiteral("0001"));
+            table.setFieldText(ObjectField::P1, QStringLiteral("+380001"));
+        };
+        w.click("Insert");
+        catalogue.next(); // Type B
+        fill(QStringLiteral("0001"));
+        table.post();
+        QCOMPARE(table.at(0).N_PPK, QStringLiteral("Type B"));
+        QVERIFY(catalogue.isFilterOn());
+        QVERIFY(!catalogue.next()); // with the filter on there is no further Type B
+        QCOMPARE(catalogue.currentIndex(), 1);
+
+        // Editing only the phone number stores the first type.
+        table.typeField(ObjectField::P1, QStringLiteral("+1"));
+        QCOMPARE(table.mode(), TableMode::Edit);
+        QVERIFY(!catalogue.isFilterOn());
+        QCOMPARE(catalogue.currentIndex(), 0);
+        table.post();
+        QCOMPARE(table.at(0).N_PPK, QStringLiteral("Type A"));
+        QCOMPARE(table.at(0).P1, QStringLiteral("+1"));
+
+        // Cancelling an edit is no move: the filter stays off.
+        table.edit();
+        catalogue.next();
+        table.cancel();
+        QVERIFY(!catalogue.isFilterOn());
+        QCOMPARE(catalogue.currentIndex(), 1);
+        // With the filter already off an edit keeps the chosen type.
+        table.edit();
+        QCOMPARE(catalogue.currentIndex(), 1);
+        table.post();
+        QCOMPARE(table.at(0).N_PPK, QStringLiteral("Type B"));
+        QVERIFY(catalogue.isFilterOn());
+
+        // A rebuild leaves the row of the last record in use current, and
+        // the type grid on its type; an unknown type leaves it empty.
+        ConfigImage image;
+        for (int k : {0, 1}) {
+            image.record(k)[0] = '1';
+            std::memcpy(image.record(k) + RecordField::Obj.offset, k ? "0001" : "0002", 4);
+            image.record(k)[RecordField::TypeId.offset] = std::uint8_t(k ? 3 : 99);
+        }
+        table.RebuildObjectTable(image);
+        QCOMPARE(table.current(), 0);
+        QCOMPARE(w.typeShown(), QStringLiteral("Type C"));
+        table.next();
+        QCOMPARE(table.at(1).N_PPK, QStringLiteral("Тип ППК не определен"));
+        QVERIFY(catalogue.isFilterOn());
+        QVERIFY(!catalogue.hasCurrent());
+    }
+
     void gridLosingFocus_cancelsAnUnchangedInsertion()
     {
         Window w;

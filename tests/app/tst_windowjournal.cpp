@@ -201,7 +201,7 @@ private slots:
         const LoadResult copy = loadConfigFile(e.copy);
         QCOMPARE(copy.status, LoadStatus::Ok);
         QCOMPARE(*copy.config.records, rig.builtImage().left(kRecordsSize));
-        QCOMPARE(*copy.config.serial, QStringLiteral("12345"));
+        QCOMPARE(copy.config.settings.serial, QStringLiteral("12345"));
         if (scenario == Scenario::LanDone)
             QCOMPARE(sha256(rig.lan.image()), e.sha256);
         if (scenario == Scenario::UsbDone)

@@ -149,8 +149,10 @@ private slots:
         const QByteArray format = WritePacket::make(';', 14201, 5).toByteArray();
         const LoadResult r = parseConfigFile(head + format);
         QCOMPARE(r.status == LoadStatus::Ok, accepted);
-        if (accepted)
-            QCOMPARE(r.config.format, std::optional<int>(2)); // 5 selects the last of three formats
+        if (accepted) {
+            QVERIFY(r.config.carries(CommonField::Format));
+            QCOMPARE(r.config.settings.format, 2); // 5 selects the last of three formats
+        }
     }
 
     void reader_refusesEmptyMissingAndShortFiles()
@@ -161,7 +163,7 @@ private slots:
         // "Trans" alone: accepted, nothing in it.
         const LoadResult bare = parseConfigFile("Trans");
         QCOMPARE(bare.status, LoadStatus::Ok);
-        QVERIFY(!bare.config.records && !bare.config.serial);
+        QVERIFY(!bare.config.records && bare.config.carried.none());
     }
 
     void reader_endingInsideAField_isTruncated()
@@ -175,8 +177,9 @@ private slots:
         // Ending right after a field is a complete, shorter file.
         const LoadResult upToApn = parseConfigFile(file.left(apnStart));
         QCOMPARE(upToApn.status, LoadStatus::Ok);
-        QCOMPARE(upToApn.config.ownPort, std::optional<QString>(QStringLiteral("8888")));
-        QVERIFY(!upToApn.config.apn);
+        QVERIFY(upToApn.config.carries(CommonField::OwnPort));
+        QCOMPARE(upToApn.config.settings.ownPort, QStringLiteral("8888"));
+        QVERIFY(!upToApn.config.carries(CommonField::Apn));
         // A last record that is not whole carries nothing.
         QCOMPARE(parseConfigFile(file + QByteArray("\x3B\x79", 2)).status, LoadStatus::Ok);
     }
@@ -195,9 +198,17 @@ private slots:
         file += WritePacket::make(';', 14199, 0x01).toByteArray(); // not an anchor: passed over
         const LoadResult r = parseConfigFile(file);
         QCOMPARE(r.status, LoadStatus::Ok);
-        QCOMPARE(r.config.serial, std::optional<QString>(QStringLiteral("12345")));
+        QVERIFY(r.config.carries(CommonField::Serial));
+        QCOMPARE(r.config.settings.serial, QStringLiteral("12345"));
         QVERIFY(!r.config.records);
-        QVERIFY(!r.config.periodHB);
+        QVERIFY(!r.config.carries(CommonField::PeriodHB));
+        // What the file does not carry, the window keeps.
+        CommonSettings shown = startSettings();
+        shown.apn = QStringLiteral("kept");
+        const CommonSettings merged = r.config.mergedInto(shown);
+        QCOMPARE(merged.serial, QStringLiteral("12345"));
+        QCOMPARE(merged.apn, QStringLiteral("kept"));
+        QCOMPARE(merged.masterPort, QStringLiteral("9999"));
     }
 
     // Where no temporary file can be made beside the target, the save fails

@@ -1,5 +1,5 @@
 // The LAN link's frames, its reply recognition per step, its time-out timers
-// and PumpWait, against a scripted UDP endpoint.
+// and a close during a read, against a scripted UDP endpoint.
 #include "support/FakeAdapters.h"
 #include "support/FakeLinkView.h"
 

@@ -2,8 +2,8 @@
 // every field whose value can be refused.
 #include "support/SampleConfiguration.h"
 
-#include "link/WriteTransaction.h"
 #include "model/ConfigImage.h"
+#include "model/WriteChecks.h"
 
 #include <QSet>
 #include <QTest>

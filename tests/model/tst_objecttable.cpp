@@ -1,4 +1,5 @@
 #include "model/ConfigImage.h"
+#include "model/ObjectRules.h"
 #include "model/ObjectTable.h"
 #include "model/PanelTypeCatalogue.h"
 
@@ -53,7 +54,7 @@ struct Fixture {
     ObjectTable::PostResult add(const QString &obj, const QString &account = QStringLiteral("0001"),
                                 const QString &wait = {})
     {
-        table.navigatorClick(NavButton::Insert);
+        table.insert();
         fill(obj, account, QStringLiteral("+380001"), {}, wait);
         return table.post();
     }
@@ -89,9 +90,8 @@ private slots:
     void store_copiesTrimmedCurrentTypeAndShowsCount()
     {
         Fixture f;
-        f.table.navigatorClick(NavButton::Insert);
+        f.table.insert();
         QCOMPARE(f.table.mode(), TableMode::Insert);
-        QCOMPARE(f.ui.focus, QList<ObjectField>{ObjectField::Obj});
         f.catalogue.next(); // " Type B "
         f.fill(QStringLiteral("00A1"), QStringLiteral("0B02"), QStringLiteral("+380501234567"),
                QStringLiteral("0441234567"), QStringLiteral("15"));
@@ -109,9 +109,6 @@ private slots:
         QCOMPARE(row.A_F, std::int16_t(22));
         QCOMPARE(f.ui.countText, QStringLiteral("Количество объектов 1"));
         QCOMPARE(f.table.mode(), TableMode::Browse);
-        // Browsing again: the type grid shows the object's type.
-        QVERIFY(f.catalogue.isFilterOn());
-        QCOMPARE(f.catalogue.currentIndex(), 1);
     }
 
     void store_emptyCatalogueGivesZeroType()
@@ -304,9 +301,9 @@ private slots:
         QVERIFY(f.ui.messages.isEmpty());
 
         f.ui.focus.clear();
-        f.table.navigatorClick(NavButton::Insert);
+        QCOMPARE(f.add(QStringLiteral("FFFE")), ObjectTable::PostResult::Discarded);
         QCOMPARE(f.ui.messages.size(), 1);
-        QCOMPARE(f.ui.messages.at(0), ObjectTable::limitMessage());
+        QCOMPARE(f.ui.messages.at(0), limitMessage());
         QVERIFY(f.ui.messages.at(0).topmost);
         QCOMPARE(f.ui.messages.at(0).text, QStringLiteral("Превышено максимально-допустимое число объектов"));
         QCOMPARE(f.table.mode(), TableMode::Browse);
@@ -352,48 +349,6 @@ private slots:
         QCOMPARE(f.objs(), (QStringList{"0001", "0002", "0003", "0004"}));
     }
 
-    void catalogueFollowsTheTable()
-    {
-        Fixture f;
-        f.table.navigatorClick(NavButton::Insert);
-        f.catalogue.next(); // Type B
-        f.fill(QStringLiteral("0001"), QStringLiteral("0001"));
-        f.table.post();
-        QCOMPARE(f.table.at(0).N_PPK, QStringLiteral("Type B"));
-        QVERIFY(!f.catalogue.next()); // with the filter on there is no further Type B
-        QCOMPARE(f.catalogue.currentIndex(), 1);
-
-        // Editing only the phone number stores the first type.
-        f.table.typeField(ObjectField::P1, QStringLiteral("+1"));
-        QCOMPARE(f.table.mode(), TableMode::Edit);
-        QVERIFY(!f.catalogue.isFilterOn());
-        QCOMPARE(f.catalogue.currentIndex(), 0);
-        f.table.post();
-        QCOMPARE(f.table.at(0).N_PPK, QStringLiteral("Type A"));
-        QCOMPARE(f.table.at(0).P1, QStringLiteral("+1"));
-
-        // Cancelling an edit is no move: the filter stays off.
-        f.table.edit();
-        f.catalogue.next();
-        f.table.cancel();
-        QVERIFY(!f.catalogue.isFilterOn());
-        QCOMPARE(f.catalogue.currentIndex(), 1);
-        // With the filter already off an edit keeps the chosen type.
-        f.table.edit();
-        QCOMPARE(f.catalogue.currentIndex(), 1);
-        f.table.post();
-        QCOMPARE(f.table.at(0).N_PPK, QStringLiteral("Type B"));
-        QVERIFY(f.catalogue.isFilterOn());
-
-        // An object of an unknown type leaves the type grid empty.
-        ConfigImage image;
-        putRecord(image, 0, "1", "0001", 99, 0, 0, 0);
-        f.table.RebuildObjectTable(image);
-        QCOMPARE(f.table.at(0).N_PPK, QStringLiteral("Тип ППК не определен"));
-        QVERIFY(f.catalogue.isFilterOn());
-        QVERIFY(!f.catalogue.hasCurrent());
-    }
-
     void typingIntoEmptyTable_startsInsertion()
     {
         Fixture f;
@@ -434,33 +389,28 @@ private slots:
         QVERIFY(f.ui.messages.isEmpty());
         // The row of the last record in use is current.
         QCOMPARE(f.table.current(), 0);
-        QCOMPARE(f.catalogue.currentName(), QStringLiteral("Type D"));
         // The checks are back in force.
         QCOMPARE(f.add(QStringLiteral("12")), ObjectTable::PostResult::Discarded);
     }
 
-    void delete_asksAndCounts()
+    void deleteCurrent_keepsTheNextRowCurrent()
     {
         Fixture f;
         f.add(QStringLiteral("0001"));
-        f.ui.countText.clear();
-        f.ui.answers = {MsgAnswer::Cancel};
-        f.table.navigatorClick(NavButton::Delete);
-        QCOMPARE(f.ui.messages.last(), ObjectTable::deleteQuestion());
-        QCOMPARE(f.ui.messages.last(), (UserMessage{QStringLiteral("Delete record?"), QStringLiteral("Confirm"),
-                                                    MsgIcon::Question, MsgButtons::OkCancel, false}));
-        QCOMPARE(f.table.count(), 1);
-        QCOMPARE(f.ui.countText, QStringLiteral("Количество объектов 1"));
-
-        f.table.navigatorClick(NavButton::Delete);
-        QCOMPARE(f.table.count(), 0);
+        f.add(QStringLiteral("0002"));
+        f.table.first();
+        QVERIFY(f.table.deleteCurrent());
+        QCOMPARE(f.objs(), QStringList{"0002"});
+        QCOMPARE(f.table.current(), 0);
+        QVERIFY(f.table.deleteCurrent());
         QCOMPARE(f.table.current(), -1);
-        QCOMPARE(f.ui.countText, QStringLiteral("Количество объектов 0"));
-        QVERIFY(!f.table.navigatorEnabled(NavButton::Delete));
-        // Nothing left to delete: the button does nothing, and asks nothing.
-        const qsizetype asked = f.ui.messages.size();
-        f.table.navigatorClick(NavButton::Delete);
-        QCOMPARE(f.ui.messages.size(), asked);
+        QVERIFY(!f.table.deleteCurrent()); // nothing left to delete
+        // A pending insertion is cancelled, not stored.
+        f.table.insert();
+        f.fill(QStringLiteral("0003"), QStringLiteral("0003"));
+        QVERIFY(f.table.deleteCurrent());
+        QCOMPARE(f.table.count(), 0);
+        QCOMPARE(f.table.mode(), TableMode::Browse);
     }
 };
 

@@ -1,6 +1,8 @@
 #include "FakeLinkView.h"
 
 #include "link/Notifications.h"
+#include "model/ConfigImage.h"
+#include "model/WriteChecks.h"
 
 namespace tarvil::test {
 
@@ -102,12 +104,17 @@ std::optional<QString> FakeLinkView::choosePort(const PortChoiceRequest &request
     return portAnswers.dequeue();
 }
 
-void FakeLinkView::focusControl(Control control)
+void FakeLinkView::focusControl(const Field &field)
 {
-    const bool onLocLan = control == Control::EditPort_Loc || control == Control::DHCP_IP || control == Control::Shl_IP;
+    const bool onLocLan =
+        &field == &CommonField::OwnPort || &field == &CommonField::OwnIp || &field == &CommonField::GatewayIp;
     if (onLocLan && !locLanVisible)
         return;
-    focused << control;
+    const std::span<const WriteCheck> checks = writeChecks();
+    for (size_t i = 0; i < checks.size(); ++i) {
+        if (&checks[i].field == &field)
+            focused << Control(i);
+    }
 }
 
 void FakeLinkView::clearObjectCount()
@@ -119,12 +126,7 @@ void FakeLinkView::clearObjectCount()
 void FakeLinkView::clearFieldsForRead()
 {
     ++fieldClears;
-    settings.serial.clear();
-    settings.apn.clear();
-    settings.masterIp.clear();
-    settings.ownIp.clear();
-    settings.ownPort.clear();
-    settings.gatewayIp.clear();
+    clearForRead(settings);
     log << QStringLiteral("clearfields");
 }
 

@@ -29,6 +29,10 @@
 
 namespace tarvil::test {
 
+// The controls the write's checks focus, as the link's tests name them: the
+// checks' own order, so that Control(i) is the control of writeChecks()[i].
+enum class Control { EditMAC, EditPort1_PCN, EditPort_Loc, EditIP1_PCN, DHCP_IP, Shl_IP, EditAPN };
+
 class FakeLinkView : public LinkView, public Dialogs {
 public:
     FakeLinkView();
@@ -86,7 +90,7 @@ public:
     std::optional<QString> choosePort(const PortChoiceRequest &request) override;
     CommonSettings commonSettings() const override { return settings; }
     QList<ObjectRow> objectRows() const override { return rows; }
-    void focusControl(Control control) override;
+    void focusControl(const Field &field) override;
     void clearObjectCount() override;
     void clearFieldsForRead() override;
     void clearObjectTable() override;

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "link/WriteOutcome.h"
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+namespace tarvil {
+
+class ConfigImage;
+class Journal;
+class LinkView;
+class Links;
+class ObjectTable;
+class TrackedDialogs;
+
+// "Загрузить" and "Сохранить", and the journal of writes and saves: each
+// write or save that has ended goes into the journal once its own result has
+// been shown, and a journal that cannot be written is said once per run,
+// after the write's boxes.
+class FileCommands : public QObject {
+    Q_OBJECT
+public:
+    FileCommands(LinkView &view, TrackedDialogs &boxes, Links &links, ConfigImage &image, ObjectTable &table,
+                 QObject *parent = nullptr);
+    ~FileCommands() override;
+
+    void ItemLoadClick();
+    void ItemSaveClick();
+    // "Загрузить" with the file already chosen.
+    void loadFile(const QString &path);
+
+    // The journal, in the user's data folder.
+    Journal &journal() { return *journal_; }
+    // The user has confirmed closing: a write that stops now is journalled
+    // without a box.
+    void closing() { closing_ = true; }
+
+private:
+    void loadChosenFile(const QString &path);
+    // A write or save has ended: into the journal, which never stops it.
+    void journalWrite(const WriteOutcome &outcome);
+    void journalNow(const WriteOutcome &outcome);
+    void showJournalWarning();
+
+    LinkView &view_;
+    TrackedDialogs &boxes_;
+    Links &links_;
+    ConfigImage &image_;
+    ObjectTable &table_;
+    std::unique_ptr<Journal> journal_;
+    std::optional<QString> journalProblem_; // a warning that waits for its turn
+    bool journalWarned_ = false;            // once per run
+    bool closing_ = false;
+};
+
+} // namespace tarvil
