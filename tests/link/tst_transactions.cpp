@@ -189,22 +189,22 @@ private slots:
         QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("value");
         QTest::addColumn<QString>("message");
-        QTest::addColumn<int>("control");
-        QTest::newRow("serial empty") << "serial" << "" << "Не определен заводской номер" << int(Control::EditMAC);
-        QTest::newRow("serial pasted text") << "serial" << "12a" << "Не определен заводской номер" << int(Control::EditMAC);
-        QTest::newRow("master port") << "masterPort" << "" << "Не определен IP - порт приемника" << int(Control::EditPort1_PCN);
-        QTest::newRow("own port") << "ownPort" << "" << "Не определен локальный порт" << int(Control::EditPort_Loc);
-        QTest::newRow("master ip 0.0.0.0") << "masterIp" << "0.0.0.0" << "Не определен IP - адрес приемника" << int(Control::EditIP1_PCN);
-        QTest::newRow("own ip") << "ownIp" << "1.2.3" << "Не определен локальный IP - адрес" << int(Control::DHCP_IP);
-        QTest::newRow("gateway") << "gatewayIp" << "" << "Не определен  IP - адрес шлюза" << int(Control::Shl_IP);
-        QTest::newRow("apn") << "apn" << "" << "Не определен APN GPRS - канала" << int(Control::EditAPN);
+        QTest::addColumn<QString>("control");
+        QTest::newRow("serial empty") << "serial" << "" << "Не определен заводской номер" << "EditMAC";
+        QTest::newRow("serial pasted text") << "serial" << "12a" << "Не определен заводской номер" << "EditMAC";
+        QTest::newRow("master port") << "masterPort" << "" << "Не определен IP - порт приемника" << "EditPort1_PCN";
+        QTest::newRow("own port") << "ownPort" << "" << "Не определен локальный порт" << "EditPort_Loc";
+        QTest::newRow("master ip 0.0.0.0") << "masterIp" << "0.0.0.0" << "Не определен IP - адрес приемника" << "EditIP1_PCN";
+        QTest::newRow("own ip") << "ownIp" << "1.2.3" << "Не определен локальный IP - адрес" << "DHCP_IP";
+        QTest::newRow("gateway") << "gatewayIp" << "" << "Не определен  IP - адрес шлюза" << "Shl_IP";
+        QTest::newRow("apn") << "apn" << "" << "Не определен APN GPRS - канала" << "EditAPN";
     }
     void checks_failInOrderWithTheirMessages()
     {
         QFETCH(QString, field);
         QFETCH(QString, value);
         QFETCH(QString, message);
-        QFETCH(int, control);
+        QFETCH(QString, control);
         Rig r;
         r.connectLan();
         r.view.locLanVisible = true;
@@ -222,7 +222,7 @@ private slots:
         QVERIFY(!saved);
         QCOMPARE(r.view.messages.size(), 2);
         QCOMPARE(r.view.messages.at(0), (UserMessage{message, "Ошибка", MsgIcon::Error, MsgButtons::Ok, false}));
-        QCOMPARE(r.view.focused.value(0), Control(control));
+        QCOMPARE(r.view.focused.value(0), control);
         QVERIFY(r.requests().isEmpty()); // keep-alives only
         QVERIFY(r.link->packets().isEmpty());
         QVERIFY(r.view.allCommandsEnabled());

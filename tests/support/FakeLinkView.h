@@ -29,10 +29,6 @@
 
 namespace tarvil::test {
 
-// The controls the write's checks focus, as the link's tests name them: the
-// checks' own order, so that Control(i) is the control of writeChecks()[i].
-enum class Control { EditMAC, EditPort1_PCN, EditPort_Loc, EditIP1_PCN, DHCP_IP, Shl_IP, EditAPN };
-
 class FakeLinkView : public LinkView, public Dialogs {
 public:
     FakeLinkView();
@@ -51,7 +47,7 @@ public:
     // What the view holds.
     CommonSettings settings;
     QList<ObjectRow> rows;
-    QList<Control> focused;
+    QStringList focused; // objectNames of the controls given the focus
     bool locLanVisible = false; // a control on the hidden panel takes no focus
     int objectCountClears = 0;
     int fieldClears = 0;
