@@ -97,15 +97,23 @@ struct Window {
         runUntil([this] { return !form->links().lan().connecting(); }, 60000);
         return form->links().lan().state() == lsIdle;
     }
-    // A command, run to the end its transaction reports.
+    // A command, run to the end its transaction reports: the loop ends on
+    // the transaction's finished(), so the measure holds no polling.
     void runToEnd(const char *name)
     {
+        QEventLoop loop;
         bool ended = false;
         Links &links = form->links();
-        const auto w = QObject::connect(&links.writer(), &WriteTransaction::finished, [&ended] { ended = true; });
-        const auto r = QObject::connect(&links.reader(), &ReadTransaction::finished, [&ended] { ended = true; });
+        const auto end = [&] {
+            ended = true;
+            loop.quit();
+        };
+        const auto w = QObject::connect(&links.writer(), &WriteTransaction::finished, &loop, end);
+        const auto r = QObject::connect(&links.reader(), &ReadTransaction::finished, &loop, end);
+        QTimer::singleShot(120000, &loop, &QEventLoop::quit);
         action(name)->trigger();
-        runUntil([&ended] { return ended; }, 120000);
+        if (!ended)
+            loop.exec();
         QObject::disconnect(w);
         QObject::disconnect(r);
     }

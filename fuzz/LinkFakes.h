@@ -54,7 +54,11 @@ public:
     void setRemoteHost(const QString &text, std::uint16_t) override { remote = text; }
     QString remoteHost() const override { return remote; }
     void send(const QByteArray &) override { ++sent; }
-    void deliver(const QByteArray &d, const QString &from) { emit datagramReceived(d, from, 9999); }
+    void deliver(const QByteArray &d, const QString &from)
+    {
+        emit datagramReceived(d, from, 9999);
+        emit drained();
+    }
 };
 
 class FakeSerial : public SerialPort {

@@ -41,6 +41,7 @@ LanLink::LanLink(LinkView &view, Dialogs &dialogs, const StopFlag &stop, const L
     connect(timerWaitBlock_, &QTimer::timeout, this, &LanLink::TimerWaitBlockTimer);
     connect(timerConnect_, &QTimer::timeout, this, &LanLink::connectTimedOut);
     connect(udp_.get(), &UdpEndpoint::datagramReceived, this, &LanLink::ConfUDPDataReceived);
+    connect(udp_.get(), &UdpEndpoint::drained, this, &LanLink::onDrained);
 
     bound_ = udp_->bind(config_.localPort, &bindError_);
 }
@@ -69,6 +70,7 @@ void LanLink::send(const QByteArray &bytes)
 
 void LanLink::request(const QByteArray &bytes, LinkState awaiting, int retries)
 {
+    answered_.reset();
     retriesLeft_ = retries;
     send(bytes);
     setState(awaiting);
@@ -236,21 +238,21 @@ void LanLink::ConfUDPDataReceived(const QByteArray &datagram, const QString &fro
         if (reply == LanReply::Ready) {
             disable(timerWaitAck_);
             setState(lsAcknowledged);
-            emit answered(reply);
+            answered_ = reply;
         }
         break;
     case lsWaitBlockAck:
         if (reply == LanReply::Ok) {
             disable(timerWaitAck_);
             setState(lsAcknowledged);
-            emit answered(reply);
+            answered_ = reply;
         }
         break;
     case lsWaitResult:
         if (reply == LanReply::Success || reply == LanReply::Failure) {
             disable(timerWaitAck_);
             setState(lsAcknowledged);
-            emit answered(reply);
+            answered_ = reply;
         }
         break;
     case lsReading:
@@ -259,6 +261,13 @@ void LanLink::ConfUDPDataReceived(const QByteArray &datagram, const QString &fro
     default:
         break;
     }
+}
+
+void LanLink::onDrained()
+{
+    NotificationScope scope;
+    if (answered_)
+        emit answered(*std::exchange(answered_, std::nullopt));
 }
 
 void LanLink::onRead(LanReply reply)

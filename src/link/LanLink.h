@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 class QTimer;
 
@@ -29,9 +30,11 @@ class StopFlag;
 // for a reply with request() and hears of it through answered(), or of its
 // absence through failed(); the state then rests in lsAcknowledged (or
 // lsReadDone, lsFailed), where nothing more is taken, until the transaction
-// sends its next request or gives the link back with release(). The signals
-// come from inside socket and timer notifications: a transaction that shows
-// a box, or sends the next request, does it once the notification is over.
+// sends its next request or gives the link back with release(). answered()
+// comes once every datagram that arrived with the reply has been read, so a
+// copy of the reply that came with it is taken by nothing. The signals come
+// from inside socket and timer notifications: a transaction may send its next
+// request there, but shows a box only once the notification is over.
 class LanLink : public QObject {
     Q_OBJECT
 public:
@@ -97,6 +100,7 @@ private:
     void acknowledgeRead();
     void onRead(LanReply reply);
     void connectTimedOut();
+    void onDrained();
 
     LinkView &view_;
     Dialogs &dialogs_;
@@ -117,6 +121,7 @@ private:
     int requestLength_ = 0;
     int retriesLeft_ = 0;
     LanFrame frame_;
+    std::optional<LanReply> answered_; // told once the datagrams waiting have been read
     std::int32_t lastBlock_ = -1;
     ConfigImage *readTarget_ = nullptr;
     QString transceiverAddress_;

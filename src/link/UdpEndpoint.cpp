@@ -76,6 +76,7 @@ void QtUdpEndpoint::drain()
         }
         dispatch();
     } while (socket_->hasPendingDatagrams());
+    emit drained();
 }
 
 void QtUdpEndpoint::dispatch()

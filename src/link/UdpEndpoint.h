@@ -13,7 +13,8 @@ namespace tarvil {
 
 // The UDP endpoint of the LAN link: bound on every local IPv4 address, sends
 // to one remote host. Every datagram that arrives is handed on as
-// datagramReceived(), after all datagrams waiting have been read.
+// datagramReceived(), after all datagrams waiting have been read; drained()
+// follows the last of them.
 class UdpEndpoint : public QObject {
     Q_OBJECT
 public:
@@ -30,6 +31,8 @@ public:
 signals:
     // `fromIp` is the sender as "%d.%d.%d.%d".
     void datagramReceived(const QByteArray &data, const QString &fromIp, std::uint16_t port);
+    // Every datagram read in one go has been handed on.
+    void drained();
 };
 
 class QtUdpEndpoint : public UdpEndpoint {

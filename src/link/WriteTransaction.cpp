@@ -28,9 +28,11 @@ WriteTransaction::WriteTransaction(LinkView &view, Dialogs &dialogs, Deferred &d
       othersRunning_(std::move(othersRunning)), image_(image), packets_(packets), lan_(lan), usb_(usb)
 {
     setObjectName(QStringLiteral("WriteTransaction"));
+    // A step answered sends the next request at once; the boxes (the result,
+    // a failure) wait until the notification is over.
     connect(&lan_, &LanLink::answered, this, [this](LanReply reply) {
         if (state_ == State::Lan)
-            deferred_.post(guarded([this, reply] { onLanAnswered(reply); }));
+            onLanAnswered(reply);
     });
     connect(&lan_, &LanLink::failed, this, [this] {
         if (state_ == State::Lan)
@@ -214,13 +216,15 @@ void WriteTransaction::onLanAnswered(LanReply reply)
         sendLanStep();
         return;
     }
-    const bool success = reply == LanReply::Success;
-    const UserMessage box = success ? texts::writeDone(lanOutcome_.serial) : texts::writeRefused();
-    WriteOutcome outcome = lanOutcome_;
-    outcome.result = success ? WriteOutcome::Result::Done : WriteOutcome::Result::Failed;
-    if (!success)
-        outcome.message = box.text;
-    endLan(box, outcome, true);
+    deferred_.post(guarded([this, reply] {
+        const bool success = reply == LanReply::Success;
+        const UserMessage box = success ? texts::writeDone(lanOutcome_.serial) : texts::writeRefused();
+        WriteOutcome outcome = lanOutcome_;
+        outcome.result = success ? WriteOutcome::Result::Done : WriteOutcome::Result::Failed;
+        if (!success)
+            outcome.message = box.text;
+        endLan(box, outcome, true);
+    }));
 }
 
 void WriteTransaction::onLanFailed()

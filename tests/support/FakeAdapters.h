@@ -141,7 +141,11 @@ public:
         QTimer::singleShot(0, this, [this, data, from] { deliver(data, from); });
     }
 
-    void deliver(const QByteArray &data, const QString &from) { emit datagramReceived(data, from, 9999); }
+    void deliver(const QByteArray &data, const QString &from)
+    {
+        emit datagramReceived(data, from, 9999);
+        emit drained();
+    }
     int sentCount(const QByteArray &datagram) const
     {
         int n = 0;
