@@ -73,7 +73,7 @@ sim=$native/tools/sim/tarvil-sim
 "$sim" --usb --silent --quiet >"$tb/sim-usb.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 50); do grep -q '^USB: ' "$tb/sim-usb.log" && break; sleep 0.1; done
-pty=$(sed -n 's/^USB: \(.*\)$/\1/p' "$tb/sim-usb.log" | head -n 1)
+pty=$(sed -n 's/^USB: \([^ ]*\).*$/\1/p' "$tb/sim-usb.log" | head -n 1)
 [ -n "$pty" ] || { cat "$tb/sim-usb.log" >&2; echo "the simulator gave no pseudo-terminal" >&2; exit 1; }
 wine reg add 'HKLM\Software\Wine\Ports' /v COM5 /t REG_SZ /d "$pty" /f >/dev/null
 # The ports are read when Wine starts.
@@ -86,8 +86,11 @@ step "The test suite for Windows (build: $tb)"
     -DCMAKE_BUILD_TYPE=Release -DTARVIL_BUILD_TESTS=ON -DTARVIL_NATIVE_SIM="$sim" >"$tb.configure.log" 2>&1 ||
     { tail -n 30 "$tb.configure.log" >&2; exit 1; }
 cmake --build "$tb" --parallel "$jobs"
-# Keep one wineserver for the whole run: every test starts faster.
+# Keep one wineserver, and Wine's own services, for the whole run: every test
+# starts faster. The services start here, with no pipe of a test's to hold
+# open (CTest would wait on it).
 wineserver -p
+wine cmd /c exit </dev/null >/dev/null 2>&1
 status=0
 (cd "$tb" && TARVIL_TEST_COM_PORT=COM5 ctest -j "$jobs" --output-on-failure) | tee "$tb/ctest.log" || status=1
 [ "${PIPESTATUS[0]}" = 0 ] || status=1
@@ -96,6 +99,9 @@ echo "Skipped under Wine, with their reasons:"
 grep -h '^SKIP ' "$tb"/Testing/Temporary/LastTest.log | sed 's/^SKIP   *: /  /; s/ *Loc:.*//' | sort -u || true
 grep -h 'Left out on Windows' "$tb"/Testing/Temporary/LastTest.log | sort -u | sed 's/^/  /' || true
 [ $status = 0 ] || { echo "The test suite failed under Wine." >&2; exit 1; }
+# The persistent server would keep every wait below waiting.
+wineserver -k
+wineserver -w
 
 step "The installer, as a user would: silent install, LAN with the native simulator, a .tvc, uninstall"
 installer=$root/$build/tarvil-config-$version-win64.exe
@@ -144,24 +150,33 @@ Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
 pids+=($!)
 export DISPLAY=$display
 for _ in $(seq 50); do xwininfo -root >/dev/null 2>&1 && break; sleep 0.1; done
+# Wine's desktop started without a display so far: it starts anew on this one.
+wineserver -k 2>/dev/null || true
+wineserver -w
 printf 'TranzP%0600d' 0 >"$trial/чужой.tvc"
 window_titles() { xdotool search --onlyvisible --name . getwindowname %@ 2>/dev/null || true; }
 open_with() {
     (cd "$trial" && exec wine "$installed/bin/tarvil-config.exe" -platform windows "$1") >/dev/null 2>&1 &
     local app=$!
-    for _ in $(seq 150); do
+    # The first window in a prefix takes a while: Wine builds its font cache.
+    for _ in $(seq 600); do
         window_titles | grep -q 'Трансивер ЛТКЗ' && break
         sleep 0.2
     done
     sleep 3 # the load and its box, if any
     window_titles >"$trial/titles.txt"
-    [ -z "${2:-}" ] || import -window root "$2"
+    if [ -n "${2:-}" ]; then
+        local id
+        id=$(xdotool search --onlyvisible --name 'Трансивер ЛТКЗ' 2>/dev/null | head -n 1)
+        import -window "${id:-root}" "$2"
+    fi
     kill $app 2>/dev/null || true
     wineserver -k 2>/dev/null || true
     wineserver -w 2>/dev/null || true
 }
 open_with "до записи.tvc" "$tb/window-under-wine.png"
-grep -q 'Трансивер ЛТКЗ' "$trial/titles.txt" || { echo "tarvil-config showed no window" >&2; exit 1; }
+grep -q 'Трансивер ЛТКЗ' "$trial/titles.txt" ||
+    { echo "tarvil-config showed no window; the display has:" >&2; cat "$trial/titles.txt" >&2; exit 1; }
 if grep -q 'Загрузка конфигурации' "$trial/titles.txt"; then
     echo "tarvil-config refused the .tvc given to it" >&2
     exit 1
