@@ -236,7 +236,7 @@ void WriteTransaction::onLanFailed()
     endLan(box, outcome, false);
 }
 
-void WriteTransaction::endLan(const UserMessage &box, WriteOutcome outcome, bool keepAlive)
+void WriteTransaction::endLan(const UserMessage &box, const WriteOutcome &outcome, bool keepAlive)
 {
     state_ = State::LanEnding;
     lanOutcome_ = outcome;

@@ -95,7 +95,7 @@ private:
     void onLanAnswered(LanReply reply);
     void onLanFailed();
     // The box shown, then the outcome, whatever happened while it was open.
-    void endLan(const UserMessage &box, WriteOutcome outcome, bool keepAlive);
+    void endLan(const UserMessage &box, const WriteOutcome &outcome, bool keepAlive);
     void onUsbProgress(int position, int count);
     void onUsbEnded(UsbLink::WriteEnd end);
 

@@ -27,7 +27,7 @@ QJsonArray selectorsToJson(const QList<ReplySelector> &selectors)
 QList<ReplySelector> selectorsFromJson(const QJsonValue &value)
 {
     QList<ReplySelector> out;
-    for (const QJsonValue &v : value.toArray()) {
+    for (const auto &v : value.toArray()) {
         if (const auto s = ReplySelector::parse(v.toString()))
             out.append(*s);
     }
@@ -96,7 +96,7 @@ LanFaults lanFaultsFromJson(const QJsonObject &j)
     f.stopReadAfter = j.value(QStringLiteral("stopReadAfter")).toInt(-1);
     f.duplicateReplies = selectorsFromJson(j.value(QStringLiteral("duplicateReplies")));
     f.duplicateGap = millis(j.value(QStringLiteral("duplicateGap")), f.duplicateGap);
-    for (const QJsonValue &v : j.value(QStringLiteral("extras")).toArray()) {
+    for (const auto &v : j.value(QStringLiteral("extras")).toArray()) {
         const QJsonObject e = v.toObject();
         LanExtra extra;
         if (const auto at = ReplySelector::parse(e.value(QStringLiteral("at")).toString()))
