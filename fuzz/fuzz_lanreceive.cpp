@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, size_t size)
     case 2: lan.request("BLOCK", lsWaitBlockAck, 7); break;
     case 3: lan.request("AT+CONFIG", lsWaitResult, 19); break;
     case 4: lan.beginRead(target, 7); break;
-    case 5: lan.setState(lsIdle); break;
+    case 5: lan.release(false); break; // idle, as a transaction leaves it
     }
 
     // Then datagrams: a control byte (bit 7: from another host, bit 6: a timer
