@@ -92,7 +92,7 @@ package:
 	bash scripts/check-package.sh "$$(ls -t $(PACKAGE_BUILD)/tarvil-config_*.deb | head -n 1)"
 
 # The Windows x86_64 build: Qt for Windows built once from Debian's source
-# package into WIN_QT (about an hour the first time), the programs, the
+# package into WIN_QT (about 20 minutes on two cores the first time), the programs, the
 # bundle and its import check, the NSIS installer and a zip, in build-windows/.
 WIN_QT ?= $(HOME)/.cache/tarvil-config/qt-6.4.2-win64
 # Qt Serial Port's source, which Debian's archive does not carry.

@@ -25,9 +25,10 @@ bash scripts/windows-qt.sh "$WIN_QT"
 configure() {
     local dir=$1
     shift
+    mkdir -p "$dir"
     "$WIN_QT/bin/qt-cmake" -S "$root" -B "$dir" -G Ninja \
-        -DQT_CHAINLOAD_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release "$@" >"$dir.configure.log" 2>&1 ||
-        { tail -n 30 "$dir.configure.log" >&2; exit 1; }
+        -DQT_CHAINLOAD_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release "$@" >"$dir/configure.log" 2>&1 ||
+        { tail -n 30 "$dir/configure.log" >&2; exit 1; }
 }
 
 build_programs() {
