@@ -5,6 +5,7 @@
 #include "MinimalClient.h"
 #include "SampleImage.h"
 #include "SimOptions.h"
+#include "SimControl.h"
 #include "SimProtocol.h"
 #include "UsbSimulator.h"
 
@@ -362,6 +363,64 @@ private slots:
         QCOMPARE(s->number, number);
         QCOMPARE(s->times, times);
         QCOMPARE(ReplySelector::parse(s->toString()), s);
+    }
+
+    // Where the simulator runs as a program of its own, a test's faults and
+    // the datagrams it heard cross the control connection as JSON: a field
+    // lost or misread on the way leaves a test without the fault it names.
+    // Every field here differs from its default, and a missing key must read
+    // back as the default.
+    void controlConnection_carriesEveryFaultAndDatagramField()
+    {
+        const auto sel = [](const char *text) { return *ReplySelector::parse(QString::fromLatin1(text)); };
+        LanFaults f;
+        f.silent = true;
+        f.dropFirst = 2;
+        f.dropEvery = 3;
+        f.dropReplies = {sel("block:5"), sel("resultx2")};
+        f.delay = 7ms;
+        f.duplicateReadBlock = 4;
+        f.alterDuplicate = true;
+        f.earlyEnd = EarlyEnd::ThenContinue;
+        f.otherMode = OtherAddressMode::Also;
+        f.otherAddress = QHostAddress(QStringLiteral("127.0.0.9"));
+        f.failWrite = true;
+        f.stopReadAfter = 6;
+        f.duplicateReplies = {sel("ready")};
+        f.duplicateGap = 11ms;
+        f.extras = {*LanExtra::parse(QStringLiteral("result+50=hex:474F")), *LanExtra::parse(QStringLiteral("ready=OK"))};
+        f.extras[1].before = true;
+        f.extras[1].fromOther = true;
+        f.oversizeBefore = {sel("readblock:3")};
+        f.oversizeBytes = 400;
+        f.lostRequests = {sel("readcommon")};
+        f.lateReplies = {sel("packet:7xall")};
+        f.lateBy = 90ms;
+
+        const QJsonObject sent = lanFaultsToJson(f);
+        const QJsonObject defaults = lanFaultsToJson(LanFaults{});
+        for (auto it = sent.begin(); it != sent.end(); ++it)
+            QVERIFY2(it.value() != defaults.value(it.key()), qPrintable(it.key() + " is left at its default here"));
+        QCOMPARE(lanFaultsToJson(lanFaultsFromJson(sent)), sent);
+        QCOMPARE(lanFaultsFromJson(sent).extras, f.extras);
+        QCOMPARE(lanFaultsToJson(lanFaultsFromJson(QJsonObject{})), defaults);
+
+        LanDatagram d;
+        d.data = QByteArray("AT+DATF\0\xFF", 9);
+        d.address = kOtherAddress;
+        d.port = 40001;
+        d.elapsedNs = 123456789012;
+        d.kind = Request::WriteBlock;
+        d.number = 17;
+        d.unheard = true;
+        const LanDatagram back = datagramFromJson(datagramToJson(d));
+        QCOMPARE(back.data, d.data);
+        QCOMPARE(back.address, d.address);
+        QCOMPARE(back.port, d.port);
+        QCOMPARE(back.elapsedNs, d.elapsedNs);
+        QCOMPARE(back.kind, d.kind);
+        QCOMPARE(back.number, d.number);
+        QCOMPARE(back.unheard, d.unheard);
     }
 
     // The simulator lays out its sample without the tool's encoders: the
