@@ -12,6 +12,7 @@
 #include "link/SerialPort.h"
 #include "link/Texts.h"
 #include "link/WriteTransaction.h"
+#include "model/WriteChecks.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -97,14 +98,6 @@ public:
         QObject::connect(&links_->reader(), &ReadTransaction::finished, [this](const Outcome &o) { read_ = o; });
         gInterrupted.store(false);
         std::signal(SIGINT, onInterrupt);
-        watch_.setInterval(20);
-        QObject::connect(&watch_, &QTimer::timeout, [this] {
-            if (gInterrupted.load() && !interrupted_) {
-                interrupted_ = true;
-                links_->shutdown();
-            }
-        });
-        watch_.start();
     }
     ~Device()
     {
@@ -155,10 +148,12 @@ public:
             links_->USB1Click();
             if (!links_->usb().isOpen())
                 return false;
-            if (!runUntil([this] { return links_->usb().connected(); }, timeout(5000))) {
-                stopIfInterrupted();
-                if (!interrupted_)
-                    view_.message(texts::noAnswer(texts::kNoAnswer));
+            const bool up = runUntil([this] { return links_->usb().connected(); }, timeout(5000));
+            stopIfInterrupted();
+            if (interrupted_)
+                return false;
+            if (!up) {
+                view_.message(texts::noAnswer(texts::kNoAnswer));
                 return false;
             }
         }
@@ -175,7 +170,7 @@ private:
     static constexpr int kForever = 24 * 3600 * 1000;
 
     int timeout(int ms) const { return std::max(100, int(ms * c_.timeoutScale)); }
-    // Ctrl+C seen between the watch's turns: the transfer ends now.
+    // Ctrl+C ends every wait (runUntil); the transfer then ends here.
     void stopIfInterrupted()
     {
         if (gInterrupted.load() && !interrupted_) {
@@ -190,7 +185,6 @@ private:
     ConfigImage sent_;
     Journal journal_;
     std::unique_ptr<Links> links_;
-    QTimer watch_;
     bool interrupted_ = false;
     std::optional<WriteOutcome> written_; // how the last write ended
     std::optional<Outcome> read_;         // how the last read ended

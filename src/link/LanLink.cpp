@@ -100,12 +100,6 @@ void LanLink::release(bool keepAlive)
         enable(timerUdp_);
 }
 
-void LanLink::stopWaiting()
-{
-    disable(timerWaitAck_);
-    disable(timerWaitBlock_);
-}
-
 void LanLink::keepAlive(bool on)
 {
     if (on)
@@ -181,13 +175,11 @@ void LanLink::TimerUDPTimer()
 void LanLink::TimerWaitAckTimer()
 {
     NotificationScope scope;
-    // Out of retries, the timer runs on until the transaction gives the link
-    // back; it repeats nothing more and fails nothing twice.
+    // A handler called straight after the failure fails nothing twice.
     if (state_ == lsFailed)
         return;
     if (--retriesLeft_ <= 0) {
-        setState(lsFailed);
-        emit failed();
+        fail();
         return;
     }
     const int n = std::clamp(requestLength_, 0, LanFrame::kBufferSize);
@@ -199,6 +191,15 @@ void LanLink::TimerWaitBlockTimer()
     NotificationScope scope;
     if (state_ == lsFailed)
         return;
+    fail();
+}
+
+void LanLink::fail()
+{
+    // A failed step waits for nothing more: the transaction's box may stay
+    // open for long, and nothing is repeated under it.
+    disable(timerWaitAck_);
+    disable(timerWaitBlock_);
     setState(lsFailed);
     emit failed();
 }
@@ -289,6 +290,7 @@ void LanLink::onRead(LanReply reply)
         break;
     }
     case LanReply::ReadCommon:
+        disable(timerWaitAck_);
         disable(timerWaitBlock_);
         if (readTarget_)
             std::memcpy(readTarget_->common(), frame_.payload(), size_t(kCommonSize));
@@ -299,6 +301,9 @@ void LanLink::onRead(LanReply reply)
     case LanReply::ReadEnd:
         acknowledgeRead();
         setState(lsReadDone);
+        // The read is over, however few blocks came: nothing is asked again
+        // while its box is open.
+        disable(timerWaitAck_);
         disable(timerWaitBlock_);
         emit readEnded();
         break;

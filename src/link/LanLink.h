@@ -66,10 +66,6 @@ public:
     // The transaction has ended: TimerWaitAck (and a read's TimerWaitBlock)
     // off, the read's target let go, LinkState lsIdle, the keep-alive as asked.
     void release(bool keepAlive);
-    // TimerWaitAck and TimerWaitBlock off, nothing else: a failure's box
-    // comes before the link is given back.
-    void stopWaiting();
-
     void keepAlive(bool on);
     void stopTimersForExit();
     // A confirmed close: a connect's countdown runs out at once, waits end.
@@ -96,6 +92,7 @@ signals:
 
 private:
     void setState(LinkState state);
+    void fail();
     void send(const QByteArray &bytes);
     void acknowledgeRead();
     void onRead(LanReply reply);

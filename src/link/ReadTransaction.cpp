@@ -78,7 +78,6 @@ void ReadTransaction::onFailed()
     state_ = State::Idle;
     // Failed too, the image holds whatever arrived.
     image_ = incoming_;
-    lan_.stopWaiting();
     const UserMessage box = texts::readFailed();
     dialogs_.message(box);
     view_.UnlockCommands();

@@ -7,7 +7,6 @@
 #include <QObject>
 
 #include <cstdint>
-#include <functional>
 
 namespace tarvil {
 

@@ -5,7 +5,7 @@
 #include "link/LinkView.h"
 #include "link/Texts.h"
 #include "model/ConfigImage.h"
-#include "model/IpAddress.h"
+#include "model/WriteChecks.h"
 
 namespace tarvil {
 

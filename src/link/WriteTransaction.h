@@ -8,13 +8,11 @@
 #include "link/WriteOutcome.h"
 #include "model/ConfigImage.h"
 #include "model/UserMessage.h"
-#include "model/WriteChecks.h"
 
 #include <QObject>
 
 #include <cstdint>
 #include <functional>
-#include <optional>
 #include <vector>
 
 namespace tarvil {

@@ -12,7 +12,7 @@ std::span<const WriteCheck> writeChecks()
     static const std::vector<WriteCheck> checks = [] {
         std::vector<WriteCheck> out;
         for (const Field *field : commonFieldsBy(&Field::check))
-            out.push_back(WriteCheck{*field, field->control, refusalText(*field)});
+            out.push_back(WriteCheck{*field, refusalText(*field)});
         return out;
     }();
     return checks;

@@ -9,12 +9,11 @@
 
 namespace tarvil {
 
-// One of the write's field checks: the field, the control that takes the
-// focus when it refuses, and its message. All three come from the field's
-// row of the image layout.
+// One of the write's field checks: the field (whose control takes the focus
+// when it refuses) and its message, both from the field's row of the image
+// layout.
 struct WriteCheck {
     const Field &field;
-    const char *control;
     QString text;
 };
 

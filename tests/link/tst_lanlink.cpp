@@ -257,6 +257,9 @@ private slots:
         r.lan().beginRead(r.image, 7);
         r.deliver(readCommon('k'));
         r.deliver("AT+RDYE");
+        // Over without a block: nothing may repeat under the read's box.
+        QVERIFY(!r.timer("TimerWaitAck")->isActive());
+        QVERIFY(!r.timer("TimerWaitBlock")->isActive());
         r.lan().release(true);
         r.lan().beginRead(r.image, 7);
         r.deliver("AT+RDYE");
@@ -278,7 +281,9 @@ private slots:
         QCOMPARE(r.udp->sentCount("AT+DATF"), 7);
         QCOMPARE(r.lan().state(), lsFailed);
         QCOMPARE(failed.size(), 1);
-        // The timer runs on until the write gives the link back: no more sends, no second failure.
+        // The failure's box may stay open for long: nothing waits under it,
+        // and a late tick sends nothing and fails nothing twice.
+        QVERIFY(!r.timer("TimerWaitAck")->isActive());
         r.lan().TimerWaitAckTimer();
         QCOMPARE(r.udp->sentCount("AT+DATF"), 7);
         QCOMPARE(failed.size(), 1);
@@ -290,6 +295,8 @@ private slots:
         r.lan().beginRead(r.image, 7);
         r.lan().TimerWaitBlockTimer();
         QCOMPARE(r.lan().state(), lsFailed);
+        QVERIFY(!r.timer("TimerWaitAck")->isActive());
+        QVERIFY(!r.timer("TimerWaitBlock")->isActive());
     }
 
     // ---- a close ----
