@@ -7,6 +7,10 @@
 
 #include <algorithm>
 
+#ifndef Q_OS_WIN
+#include <unistd.h>
+#endif
+
 namespace tarvil {
 
 QtSerialPort::QtSerialPort(QObject *parent) : SerialPort(parent), port_(new QSerialPort(this))
@@ -87,12 +91,27 @@ int QtSerialPort::readByte()
 
 void QtSerialPort::write(const QByteArray &bytes)
 {
-    if (port_->isOpen()) {
-        port_->write(bytes);
-        // Out at once rather than on the next turn of the event loop: the
-        // transceiver answers each packet before it gets the next.
-        port_->flush();
+    if (!port_->isOpen())
+        return;
+#ifndef Q_OS_WIN
+    // Straight to the device while nothing waits in Qt's queue: QSerialPort
+    // would switch its write notifier on and off around every frame, and
+    // each switch wakes the event loop once more. Whatever the device does
+    // not take at once goes through Qt's queue, behind what it did take.
+    if (port_->bytesToWrite() == 0) {
+        const ssize_t n = ::write(int(port_->handle()), bytes.constData(), size_t(bytes.size()));
+        if (n == bytes.size())
+            return;
+        if (n > 0) {
+            port_->write(bytes.constData() + n, bytes.size() - n);
+            return;
+        }
     }
+#endif
+    port_->write(bytes);
+    // Out at once rather than on the next turn of the event loop: the
+    // transceiver answers each packet before it gets the next.
+    port_->flush();
 }
 
 int QtSerialPort::outputFree() const

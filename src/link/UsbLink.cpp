@@ -63,7 +63,11 @@ UsbLink::UsbLink(LinkView &view, Dialogs &dialogs, Deferred &deferred, const Sto
     timerUsbWrite_ = makeTimer(this, "TimerUsbWrite", config_.timings.usbWriteTimeout, true);
     connect(linkWatch_, &QTimer::timeout, this, &UsbLink::ComPortTriggerTimer);
     connect(timerUsbWrite_, &QTimer::timeout, this, &UsbLink::TimerUsbWriteTimer);
-    connect(serial_.get(), &SerialPort::dataAvailable, this, &UsbLink::ComPortTriggerAvail, Qt::QueuedConnection);
+    // Arriving bytes are handled inside the port's notification: a trip
+    // through the event loop for every answer would cost more than the
+    // answer itself on a fast adapter. The handler opens no box and reads
+    // every byte that waits, so the port is never left deaf.
+    connect(serial_.get(), &SerialPort::dataAvailable, this, &UsbLink::ComPortTriggerAvail);
     connect(serial_.get(), &SerialPort::failed, this, &UsbLink::onSerialFailed, Qt::QueuedConnection);
 }
 
