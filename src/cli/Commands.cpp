@@ -165,7 +165,7 @@ const Command kCommands[] = {
     {"verify", "ФАЙЛ", "прочитать трансивер по ЛВС и сравнить с файлом; код 1 при различиях",
      "tarvil-cli verify 12345.tvc --lan 192.168.1.221", Lan | Json | Catalogue | TimeoutScale | UdpPort, Lan, 1, 1,
      verifyCommand},
-    {"ports", "", "последовательные порты и права доступа к ним", "tarvil-cli ports", Json, 0, 0, 0, portsCommand},
+    {"ports", "", "последовательные порты, их адаптеры USB с задержкой ответа и права доступа", "tarvil-cli ports", Json, 0, 0, 0, portsCommand},
     {"journal", "", "журнал записей, новые сначала", "tarvil-cli journal --serial 12345", Json | Serial, 0, 0, 0,
      journalCommand},
 };

@@ -9,8 +9,10 @@
 #include "files/Configuration.h"
 #include "files/Journal.h"
 #include "link/Links.h"
+#include "link/PortInfo.h"
 #include "link/SerialPort.h"
 #include "link/Texts.h"
+#include "link/UsbPace.h"
 #include "link/WriteTransaction.h"
 #include "model/WriteChecks.h"
 
@@ -359,23 +361,44 @@ int verifyCommand(Context &c)
 
 int portsCommand(Context &c)
 {
-    const QList<PortEntry> ports = QtSerialPort::availablePorts();
+    const QList<PortDetails> ports = PortInfo().ports();
     QJsonArray list;
     bool denied = false;
-    for (const PortEntry &p : ports) {
+    const auto hex = [](quint16 id) { return QStringLiteral("%1").arg(id, 4, 16, QLatin1Char('0')); };
+    for (const PortDetails &p : ports) {
         const QFileInfo info(p.name);
         // Where the system names the device by a path, its rights say whether
         // this user may open it; a COM name is tried only by opening it.
         const bool access = !info.exists() || (info.isReadable() && info.isWritable());
         denied = denied || !access;
+        // Listed, the port is not opened: the advice says what opening it does.
+        const QString advice = texts::latencyAdvice(p, hostSystem(), LowLatency::NotOpen);
         if (c.json) {
-            list.append(QJsonObject{{QStringLiteral("name"), p.name},
-                                    {QStringLiteral("description"), p.description},
-                                    {QStringLiteral("access"), access}});
-        } else {
-            c.out() << p.name << (p.description.isEmpty() ? QString() : QStringLiteral("  ") + p.description)
-                    << (access ? QStringLiteral("  (доступен)") : QStringLiteral("  (нет прав доступа)")) << '\n';
+            const auto orNull = [](const QString &s) { return s.isEmpty() ? QJsonValue() : QJsonValue(s); };
+            list.append(QJsonObject{
+                {QStringLiteral("name"), p.name},
+                {QStringLiteral("description"), p.description},
+                {QStringLiteral("access"), access},
+                {QStringLiteral("vendorId"), p.vendorId ? QJsonValue(hex(*p.vendorId)) : QJsonValue()},
+                {QStringLiteral("productId"), p.productId ? QJsonValue(hex(*p.productId)) : QJsonValue()},
+                {QStringLiteral("driver"), orNull(p.driver)},
+                {QStringLiteral("latencyTimerMs"), p.latencyTimerMs ? QJsonValue(*p.latencyTimerMs) : QJsonValue()},
+                {QStringLiteral("advice"), orNull(advice)}});
+            continue;
         }
+        c.out() << p.name << (p.description.isEmpty() ? QString() : QStringLiteral("  ") + p.description)
+                << (access ? QStringLiteral("  (доступен)") : QStringLiteral("  (нет прав доступа)")) << '\n';
+        QStringList facts;
+        if (p.vendorId)
+            facts << QStringLiteral("USB %1:%2").arg(hex(*p.vendorId), p.productId ? hex(*p.productId) : QStringLiteral("?"));
+        if (!p.driver.isEmpty())
+            facts << QStringLiteral("драйвер %1").arg(p.driver);
+        if (p.latencyTimerMs)
+            facts << QStringLiteral("таймер задержки %1 мс").arg(*p.latencyTimerMs);
+        if (!facts.isEmpty())
+            c.out() << QStringLiteral("    ") << facts.join(QStringLiteral(", ")) << '\n';
+        if (!advice.isEmpty())
+            c.out() << QStringLiteral("    ") << advice << '\n';
     }
     if (c.json) {
         c.writeJson(QJsonObject{{QStringLiteral("ports"), list}});

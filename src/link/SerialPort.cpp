@@ -13,7 +13,8 @@
 
 namespace tarvil {
 
-QtSerialPort::QtSerialPort(QObject *parent) : SerialPort(parent), port_(new QSerialPort(this))
+QtSerialPort::QtSerialPort(QObject *parent, std::unique_ptr<SerialFlags> flags)
+    : SerialPort(parent), port_(new QSerialPort(this)), flags_(flags ? std::move(flags) : systemSerialFlags())
 {
     port_->setObjectName(QStringLiteral("ComPortDevice"));
     connect(port_, &QSerialPort::readyRead, this, &SerialPort::dataAvailable);
@@ -29,6 +30,7 @@ bool QtSerialPort::open(const QString &name, OpenError *error, QString *reason)
     if (port_->isOpen())
         return true;
     port_->setPortName(name);
+    name_ = name;
     port_->setBaudRate(QSerialPort::Baud115200);
     port_->setDataBits(QSerialPort::Data8);
     port_->setParity(QSerialPort::NoParity);
@@ -67,14 +69,31 @@ bool QtSerialPort::open(const QString &name, OpenError *error, QString *reason)
     port_->clear(QSerialPort::AllDirections);
     port_->clearError();
     configuring_ = false;
+    // Where the call fails (a pseudo-terminal, a driver without the flag)
+    // nothing changes, and that is no error: the adapter is only slower.
+    latency_.lower(*flags_, port_->handle());
     return true;
 }
 
 void QtSerialPort::close()
 {
-    if (port_->isOpen())
-        port_->close();
+    closePort();
     port_->clearError();
+}
+
+void QtSerialPort::closePort()
+{
+    if (!port_->isOpen())
+        return;
+    latency_.restore(*flags_, port_->handle());
+    port_->close();
+}
+
+PortDetails QtSerialPort::details() const
+{
+    if (!port_->isOpen())
+        return {};
+    return PortInfo().describe(name_);
 }
 
 bool QtSerialPort::isOpen() const { return port_->isOpen(); }
@@ -133,7 +152,7 @@ void QtSerialPort::onError(int error)
         // first one and report it once.
         if (port_->isOpen()) {
             const QString reason = port_->errorString();
-            port_->close();
+            closePort();
             port_->clearError();
             emit failed(reason);
         }

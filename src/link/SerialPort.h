@@ -1,11 +1,15 @@
 #pragma once
 
 #include "link/PortChoice.h"
+#include "link/PortInfo.h"
+#include "link/SerialFlags.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QObject>
 #include <QString>
+
+#include <memory>
 
 class QSerialPort;
 
@@ -36,6 +40,11 @@ public:
     virtual int outputFree() const = 0;
     // The ports the chooser offers.
     virtual QList<PortEntry> ports() const = 0;
+    // What the system tells of the open port's adapter, and what opening it
+    // did with the driver's low-latency flag. A port that knows nothing of
+    // its adapter says so.
+    virtual PortDetails details() const { return {}; }
+    virtual LowLatency lowLatency() const { return LowLatency::Unsupported; }
 
 signals:
     void dataAvailable();
@@ -46,11 +55,13 @@ signals:
 
 inline constexpr int kSerialBufferSize = 4096;
 
-// The real port on QSerialPort.
+// The real port on QSerialPort. Opening it lowers the adapter's latency
+// where the system lets any user do so (`flags`; null: the system's), and
+// closing it puts the driver's flags back.
 class QtSerialPort : public SerialPort {
     Q_OBJECT
 public:
-    explicit QtSerialPort(QObject *parent = nullptr);
+    explicit QtSerialPort(QObject *parent = nullptr, std::unique_ptr<SerialFlags> flags = {});
     ~QtSerialPort() override;
 
     bool open(const QString &name, OpenError *error, QString *reason) override;
@@ -61,14 +72,20 @@ public:
     void write(const QByteArray &bytes) override;
     int outputFree() const override;
     QList<PortEntry> ports() const override { return availablePorts(); }
+    PortDetails details() const override;
+    LowLatency lowLatency() const override { return latency_.state(); }
 
     // The serial devices present, for the port chooser. On Windows COM1..COM50.
     static QList<PortEntry> availablePorts();
 
 private:
     void onError(int error);
+    void closePort();
 
     QSerialPort *port_;
+    std::unique_ptr<SerialFlags> flags_;
+    LowLatencySwitch latency_;
+    QString name_; // as opened
     bool configuring_ = false;
 };
 

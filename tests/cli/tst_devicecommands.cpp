@@ -210,6 +210,19 @@ private slots:
         }
     }
 
+    void ports_nameEachAdapterAndItsLatency()
+    {
+        const Run r = cli({"ports", "--json"});
+        QCOMPARE(r.status, 0);
+        const QJsonArray ports = QJsonDocument::fromJson(r.out.toUtf8()).object().value("ports").toArray();
+        for (const auto &v : ports) {
+            const QJsonObject port = v.toObject();
+            for (const char *key : {"name", "access", "vendorId", "productId", "driver", "latencyTimerMs", "advice"})
+                QVERIFY2(port.contains(QLatin1String(key)), key);
+            QVERIFY(port.value("vendorId").isNull() || port.value("vendorId").toString().size() == 4);
+        }
+    }
+
     void interrupt_endsAUsbWriteCleanly_andTheJournalSaysSo()
     {
         TARVIL_SKIP_USB_EXCHANGE();

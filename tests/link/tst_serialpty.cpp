@@ -1,6 +1,9 @@
 // The real serial-port adapter on a pseudo-terminal: it opens although the
-// terminal has no modem lines, moves bytes both ways, and reports a vanished
-// device once, closing the port.
+// terminal has no modem lines, moves bytes both ways, reports a vanished
+// device once, closing the port, and sets the driver's low-latency flag
+// where the driver takes it, putting the flags back when the port closes.
+#include "support/FakeAdapters.h"
+
 #include "link/SerialPort.h"
 
 #include <QSignalSpy>
@@ -79,6 +82,49 @@ private slots:
         QCOMPARE(port.readByte(), 0x01);
         QCOMPARE(port.readByte(), 0x15);
         QCOMPARE(port.readByte(), -1);
+        // A pseudo-terminal keeps no driver flags: nothing changes, and that
+        // is no error.
+        QCOMPARE(port.lowLatency(), LowLatency::Unsupported);
+        QVERIFY(port.details().vendorId == std::nullopt);
+    }
+
+    void lowLatencyFlag_setOnOpen_andTheFlagsPutBackOnClose_data()
+    {
+        QTest::addColumn<bool>("accepts");
+        QTest::addColumn<bool>("vanishes"); // the device goes away instead of a close
+        QTest::newRow("taken, then closed") << true << false;
+        QTest::newRow("taken, then the device vanishes") << true << true;
+        QTest::newRow("refused") << false << false;
+    }
+    void lowLatencyFlag_setOnOpen_andTheFlagsPutBackOnClose()
+    {
+        QFETCH(bool, accepts);
+        QFETCH(bool, vanishes);
+        Pty pty;
+        auto flags = std::make_unique<test::FakeSerialFlags>();
+        test::FakeSerialFlags *driver = flags.get();
+        const int earlier = 0x10000040;
+        driver->flags = earlier;
+        driver->accepts = accepts;
+        QtSerialPort port(nullptr, std::move(flags));
+        QVERIFY(port.open(pty.slave, nullptr, nullptr));
+        QCOMPARE(port.lowLatency(), accepts ? LowLatency::Lowered : LowLatency::Refused);
+        QCOMPARE(driver->written, QList<int>{earlier | kLowLatencyFlag});
+
+        if (vanishes) {
+            QSignalSpy failed(&port, &SerialPort::failed);
+            pty.closeMaster();
+            QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, 10000);
+        } else {
+            port.close();
+        }
+        QVERIFY(!port.isOpen());
+        // Only a change that was made is undone.
+        const QList<int> back = accepts ? QList<int>{earlier | kLowLatencyFlag, earlier} : QList<int>{earlier | kLowLatencyFlag};
+        QCOMPARE(driver->written, back);
+        QCOMPARE(port.lowLatency(), LowLatency::NotOpen);
+        port.close();
+        QCOMPARE(driver->written, back);
     }
 
     void aVanishedDevice_isReportedOnceAndThePortCloses()

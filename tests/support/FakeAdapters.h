@@ -8,6 +8,12 @@
 //   port->feed("\x01");                 // bytes arrive; dataAvailable() is emitted
 //   port->written                       // every block written, in order
 //   port->injectFailure();              // the device vanishes
+//   port->portDetails = ...;            // the adapter the system reports
+//
+//   FakeSerialFlags flags;              // a driver's flags (Linux TIOCGSERIAL)
+//   flags.flags = 0x40;                 // nothing: a device that keeps none
+//   flags.accepts = false;              // it refuses a change
+//   flags.written                       // every change asked for, in order
 //
 //   udp->deliver("OK", "127.0.0.2");    // a datagram arrives from that sender
 //   udp->sent                           // every datagram sent, in order
@@ -76,6 +82,10 @@ public:
     int outputFree() const override { return freeSpace; }
     QList<PortEntry> portList;
     QList<PortEntry> ports() const override { return portList; }
+    PortDetails portDetails;
+    LowLatency lowLatencyState = LowLatency::Unsupported;
+    PortDetails details() const override { return portDetails; }
+    LowLatency lowLatency() const override { return openNow ? lowLatencyState : LowLatency::NotOpen; }
 
     void feed(const QByteArray &bytes)
     {
@@ -101,6 +111,23 @@ public:
             if (w.size() == 6 && w.at(0) == ';')
                 out << (static_cast<unsigned char>(w.at(1)) | static_cast<unsigned char>(w.at(2)) << 8);
         return out;
+    }
+};
+
+class FakeSerialFlags : public SerialFlags {
+public:
+    std::optional<int> flags;
+    bool accepts = true;
+    QList<int> written;
+
+    std::optional<int> read(qintptr) override { return flags; }
+    bool write(qintptr, int f) override
+    {
+        written << f;
+        if (!accepts || !flags)
+            return false;
+        flags = f;
+        return true;
     }
 };
 
