@@ -17,12 +17,14 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
 #include <QNetworkDatagram>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSerialPort>
 #include <QSignalSpy>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUdpSocket>
@@ -421,6 +423,57 @@ private slots:
         QCOMPARE(back.kind, d.kind);
         QCOMPARE(back.number, d.number);
         QCOMPARE(back.unheard, d.unheard);
+
+        UsbFaults u;
+        u.silent = true;
+        u.dropFirst = 1;
+        u.dropEvery = 4;
+        u.dropReplies = {sel("packet:9x2")};
+        u.delay = 3ms;
+        u.nakPackets = {2, 7};
+        u.nakRate = 0.5;
+        u.seed = 77;
+        u.memoryFailureAt = 11;
+        u.fatalAt = 12;
+        u.stopAfter = 13;
+        u.closeAfter = 14;
+        u.pace = 2ms;
+        u.pacedReplies = 15;
+        u.stallReplies = {sel("poll:3")};
+        u.stallFor = 16ms;
+        u.answers = {{sel("poll:2"), 0x25}};
+        u.nakTimes = 2;
+        u.nakFrom = 10;
+        u.nakTo = 20;
+        u.latency = 16ms;
+        const QJsonObject usbSent = usbFaultsToJson(u);
+        const QJsonObject usbDefaults = usbFaultsToJson(UsbFaults{});
+        for (auto it = usbSent.begin(); it != usbSent.end(); ++it)
+            QVERIFY2(it.value() != usbDefaults.value(it.key()), qPrintable(it.key() + " is left at its default here"));
+        QCOMPARE(usbFaultsToJson(usbFaultsFromJson(usbSent)), usbSent);
+        QCOMPARE(usbFaultsFromJson(usbSent).answers, u.answers);
+        QCOMPARE(usbFaultsToJson(usbFaultsFromJson(QJsonObject{})), usbDefaults);
+
+        UsbFrame frame;
+        frame.kind = FrameKind::Data;
+        frame.address = 14201;
+        frame.data = 0xA5;
+        frame.index = 300;
+        frame.reply = 0x15;
+        frame.replyLost = true;
+        frame.held = true;
+        frame.stored = true;
+        frame.elapsedNs = 987654321;
+        const UsbFrame frameBack = usbFrameFromJson(usbFrameToJson(frame));
+        QCOMPARE(frameBack.kind, frame.kind);
+        QCOMPARE(frameBack.address, frame.address);
+        QCOMPARE(frameBack.data, frame.data);
+        QCOMPARE(frameBack.index, frame.index);
+        QCOMPARE(frameBack.reply, frame.reply);
+        QCOMPARE(frameBack.replyLost, frame.replyLost);
+        QCOMPARE(frameBack.held, frame.held);
+        QCOMPARE(frameBack.stored, frame.stored);
+        QCOMPARE(frameBack.elapsedNs, frame.elapsedNs);
     }
 
     // The simulator lays out its sample without the tool's encoders: the
@@ -1470,6 +1523,22 @@ private slots:
         client.write(pollFrame());
         QCOMPARE(client.read(1), QByteArray("\x01"));
         QVERIFY(t.elapsed() >= 140);
+
+        // A bridge's latency timer: every answer that long after its own
+        // frame, frames that come together answered in their order.
+        faults = {};
+        faults.latency = 80ms;
+        faults.nakPackets = {1};
+        sim.setFaults(faults);
+        sim.clearLog();
+        t.start();
+        client.write(pollFrame());
+        QCOMPARE(client.read(1), QByteArray("\x01"));
+        QVERIFY(t.elapsed() >= 75);
+        t.start();
+        client.write(packet(4, 4) + packet(5, 5));
+        QCOMPARE(client.read(2), QByteArray("\x01\x15"));
+        QVERIFY(t.elapsed() >= 75);
     }
 
     // --- the command line --------------------------------------------------
@@ -1572,6 +1641,13 @@ private slots:
         QCOMPARE(usbMore.nakTo, 2000);
         QVERIFY(usbMore.any());
         QVERIFY(!p.options->lanFaults.any());
+
+        // The bridge's latency is the adapter, not a fault, and USB's alone.
+        p = parse(QStringLiteral("--usb --usb-latency 16"));
+        QVERIFY(p.options && p.options->usb && !p.options->lan);
+        QCOMPARE(p.options->usbFaults.latency, 16ms);
+        QCOMPARE(p.options->usbFaults.delay, 0ms);
+        QVERIFY(!p.options->usbFaults.any() && !p.options->lanFaults.any());
     }
 
     void options_refusesWrongCommandLines_data()
@@ -1602,6 +1678,7 @@ private slots:
         QTest::newRow("answer to a LAN reply") << "--answer ready=25";
         QTest::newRow("reversed range") << "--nak-range 9-3";
         QTest::newRow("range past the image") << "--nak-range 0-14202";
+        QTest::newRow("a latency over ten seconds") << "--usb-latency 10001";
     }
     void options_refusesWrongCommandLines()
     {
@@ -1705,6 +1782,90 @@ private slots:
         output += QString::fromUtf8(sim.readAllStandardOutput());
         QVERIFY(output.contains(QStringLiteral("data block 60 -> OK")));
         QVERIFY(output.contains(QStringLiteral("LAN: 1 writes, 0 failed writes, 2 reads; USB: 1 writes")));
+    }
+
+    void program_controlConnection_carriesTheUsbSide()
+    {
+        const QString program = simProgram();
+        if (program.isEmpty())
+            QSKIP("tarvil-sim is not built next to the tests");
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const quint16 port = quint16(port_ + 6);
+        QProcess sim;
+        sim.start(program, {QStringLiteral("--control"), QString::number(port), QStringLiteral("--quiet")});
+        QVERIFY(sim.waitForStarted(20000));
+        const auto stopIt = qScopeGuard([&sim] {
+            if (sim.state() != QProcess::NotRunning) {
+                sim.kill();
+                sim.waitForFinished(5000);
+            }
+        });
+        QTcpSocket control;
+        for (QElapsedTimer t; control.state() != QAbstractSocket::ConnectedState;) {
+            if (!t.isValid())
+                t.start();
+            QVERIFY2(t.elapsed() < 20000, "the simulator does not take the control connection");
+            control.abort();
+            control.connectToHost(QHostAddress::LocalHost, port);
+            if (!control.waitForConnected(500))
+                QTest::qWait(50);
+        }
+        // One command, its answer; the event lines on the way are set aside.
+        QList<QJsonObject> events;
+        auto call = [&](const QJsonObject &command) {
+            control.write(QJsonDocument(command).toJson(QJsonDocument::Compact) + '\n');
+            control.flush();
+            for (QElapsedTimer t; !t.isValid() || t.elapsed() < 20000;) {
+                if (!t.isValid())
+                    t.start();
+                while (control.canReadLine()) {
+                    const QJsonObject line = QJsonDocument::fromJson(control.readLine()).object();
+                    if (line.contains(QStringLiteral("event")))
+                        events << line;
+                    else
+                        return line;
+                }
+                control.waitForReadyRead(100);
+            }
+            return QJsonObject{};
+        };
+
+        // The pseudo-terminal, also reachable through a link where the
+        // command names one (as a Wine prefix's dosdevices/comN).
+        const QString link = dir.filePath(QStringLiteral("com12"));
+        const QJsonObject opened = call({{"cmd", "openUsb"}, {"link", link}});
+        QVERIFY2(opened.value("ok").toBool(), qPrintable(opened.value("error").toString()));
+        QCOMPARE(QFileInfo(link).symLinkTarget(), opened.value("path").toString());
+        UsbFaults slow;
+        slow.latency = 60ms;
+        QVERIFY(call({{"cmd", "setUsbFaults"}, {"faults", usbFaultsToJson(slow)}}).value("ok").toBool());
+
+        PtyClient client;
+        QVERIFY(client.open(link));
+        QElapsedTimer t;
+        t.start();
+        client.write(pollFrame());
+        QCOMPARE(client.read(1), QByteArray("\x01"));
+        QVERIFY(t.elapsed() >= 55);
+        client.write(packet(0, 0x5A));
+        QCOMPARE(client.read(1), QByteArray("\x01"));
+        const QJsonObject state = call({{"cmd", "usbState"}});
+        QCOMPARE(state.value("polls").toInt(), 1);
+        QCOMPARE(state.value("dataPackets").toInt(), 1);
+        QCOMPARE(QByteArray::fromBase64(state.value("image").toString().toLatin1()).at(0), char(0x5A));
+        QCOMPARE(call({{"cmd", "usbPacketsAt"}, {"address", 0}}).value("count").toInt(), 1);
+        // Each frame came as an event line, before the answers that follow it.
+        QCOMPARE(events.size(), 2);
+        QCOMPARE(events.at(0).value("frame").toObject().value("kind").toInt(), int(FrameKind::Poll));
+        QCOMPARE(events.at(1).value("frame").toObject().value("data").toInt(), 0x5A);
+        QVERIFY(call({{"cmd", "clearUsbLog"}}).value("ok").toBool());
+        QCOMPARE(call({{"cmd", "usbState"}}).value("polls").toInt(), 0);
+
+        // The link goes with the connection.
+        control.disconnectFromHost();
+        QVERIFY(sim.waitForFinished(20000));
+        QVERIFY(!QFileInfo(link).isSymLink());
     }
 
 private:

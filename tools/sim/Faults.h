@@ -144,6 +144,11 @@ struct UsbFaults {
     int nakFrom = 0;
     int nakTo = -1;
 
+    // Not a fault but the adapter between the transceiver and the tool: a
+    // USB bridge passes a byte on only when its latency timer runs out, so
+    // every answer leaves this long after the frame it answers arrived.
+    std::chrono::milliseconds latency{0};
+
     bool any() const;
 };
 

@@ -1,11 +1,16 @@
 #include "SimControl.h"
 
 #include "LanSimulator.h"
+#include "UsbSimulator.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTimer>
+
+#include <algorithm>
+#include <memory>
 
 #ifndef Q_OS_WIN
 #include <QTcpServer>
@@ -115,6 +120,101 @@ LanFaults lanFaultsFromJson(const QJsonObject &j)
     return f;
 }
 
+QJsonObject usbFaultsToJson(const UsbFaults &f)
+{
+    QJsonArray naks;
+    QList<int> sorted = f.nakPackets.values();
+    std::sort(sorted.begin(), sorted.end());
+    for (int n : sorted)
+        naks.append(n);
+    QJsonArray answers;
+    for (const UsbFaults::Answer &a : f.answers)
+        answers.append(QJsonObject{{QStringLiteral("at"), a.at.toString()}, {QStringLiteral("byte"), int(a.byte)}});
+    return QJsonObject{
+        {QStringLiteral("silent"), f.silent},
+        {QStringLiteral("dropFirst"), f.dropFirst},
+        {QStringLiteral("dropEvery"), f.dropEvery},
+        {QStringLiteral("dropReplies"), selectorsToJson(f.dropReplies)},
+        {QStringLiteral("delay"), qint64(f.delay.count())},
+        {QStringLiteral("nakPackets"), naks},
+        {QStringLiteral("nakRate"), f.nakRate},
+        {QStringLiteral("seed"), qint64(f.seed)},
+        {QStringLiteral("memoryFailureAt"), f.memoryFailureAt},
+        {QStringLiteral("fatalAt"), f.fatalAt},
+        {QStringLiteral("stopAfter"), f.stopAfter},
+        {QStringLiteral("closeAfter"), f.closeAfter},
+        {QStringLiteral("pace"), qint64(f.pace.count())},
+        {QStringLiteral("pacedReplies"), f.pacedReplies},
+        {QStringLiteral("stallReplies"), selectorsToJson(f.stallReplies)},
+        {QStringLiteral("stallFor"), qint64(f.stallFor.count())},
+        {QStringLiteral("answers"), answers},
+        {QStringLiteral("nakTimes"), f.nakTimes},
+        {QStringLiteral("nakFrom"), f.nakFrom},
+        {QStringLiteral("nakTo"), f.nakTo},
+        {QStringLiteral("latency"), qint64(f.latency.count())},
+    };
+}
+
+UsbFaults usbFaultsFromJson(const QJsonObject &j)
+{
+    UsbFaults f;
+    f.silent = j.value(QStringLiteral("silent")).toBool();
+    f.dropFirst = j.value(QStringLiteral("dropFirst")).toInt();
+    f.dropEvery = j.value(QStringLiteral("dropEvery")).toInt();
+    f.dropReplies = selectorsFromJson(j.value(QStringLiteral("dropReplies")));
+    f.delay = millis(j.value(QStringLiteral("delay")), f.delay);
+    for (const auto &v : j.value(QStringLiteral("nakPackets")).toArray())
+        f.nakPackets.insert(v.toInt());
+    f.nakRate = j.value(QStringLiteral("nakRate")).toDouble();
+    f.seed = quint32(j.value(QStringLiteral("seed")).toInteger(f.seed));
+    f.memoryFailureAt = j.value(QStringLiteral("memoryFailureAt")).toInt(-1);
+    f.fatalAt = j.value(QStringLiteral("fatalAt")).toInt(-1);
+    f.stopAfter = j.value(QStringLiteral("stopAfter")).toInt(-1);
+    f.closeAfter = j.value(QStringLiteral("closeAfter")).toInt(-1);
+    f.pace = millis(j.value(QStringLiteral("pace")), f.pace);
+    f.pacedReplies = j.value(QStringLiteral("pacedReplies")).toInt();
+    f.stallReplies = selectorsFromJson(j.value(QStringLiteral("stallReplies")));
+    f.stallFor = millis(j.value(QStringLiteral("stallFor")), f.stallFor);
+    for (const auto &v : j.value(QStringLiteral("answers")).toArray()) {
+        const QJsonObject a = v.toObject();
+        if (const auto at = ReplySelector::parse(a.value(QStringLiteral("at")).toString()))
+            f.answers.append({*at, std::uint8_t(a.value(QStringLiteral("byte")).toInt())});
+    }
+    f.nakTimes = j.value(QStringLiteral("nakTimes")).toInt();
+    f.nakFrom = j.value(QStringLiteral("nakFrom")).toInt();
+    f.nakTo = j.value(QStringLiteral("nakTo")).toInt(-1);
+    f.latency = millis(j.value(QStringLiteral("latency")), f.latency);
+    return f;
+}
+
+QJsonObject usbFrameToJson(const UsbFrame &f)
+{
+    return QJsonObject{{QStringLiteral("kind"), int(f.kind)},
+                       {QStringLiteral("address"), int(f.address)},
+                       {QStringLiteral("data"), int(f.data)},
+                       {QStringLiteral("index"), f.index},
+                       {QStringLiteral("reply"), f.reply},
+                       {QStringLiteral("replyLost"), f.replyLost},
+                       {QStringLiteral("held"), f.held},
+                       {QStringLiteral("stored"), f.stored},
+                       {QStringLiteral("elapsedNs"), f.elapsedNs}};
+}
+
+UsbFrame usbFrameFromJson(const QJsonObject &j)
+{
+    UsbFrame f;
+    f.kind = FrameKind(j.value(QStringLiteral("kind")).toInt());
+    f.address = std::uint16_t(j.value(QStringLiteral("address")).toInt());
+    f.data = std::uint8_t(j.value(QStringLiteral("data")).toInt());
+    f.index = j.value(QStringLiteral("index")).toInt(-1);
+    f.reply = j.value(QStringLiteral("reply")).toInt(-1);
+    f.replyLost = j.value(QStringLiteral("replyLost")).toBool();
+    f.held = j.value(QStringLiteral("held")).toBool();
+    f.stored = j.value(QStringLiteral("stored")).toBool();
+    f.elapsedNs = j.value(QStringLiteral("elapsedNs")).toInteger();
+    return f;
+}
+
 QJsonObject datagramToJson(const LanDatagram &d)
 {
     return QJsonObject{{QStringLiteral("data"), bytesToJson(d.data)},
@@ -143,9 +243,63 @@ LanDatagram datagramFromJson(const QJsonObject &j)
 
 namespace {
 
-QJsonObject answer(LanSimulator &sim, const QJsonObject &command)
+// The USB side: a pseudo-terminal of its own, reachable also through
+// `link` when the command names one (a symbolic link made there, such as a
+// Wine prefix's dosdevices/com12, so that a Windows program opens it as COM12).
+QJsonObject answerUsb(UsbSimulator &usb, const QString &cmd, const QJsonObject &command, QString *link)
+{
+    const auto result = [&usb](bool ok) {
+        return QJsonObject{{QStringLiteral("ok"), ok}, {QStringLiteral("error"), usb.errorString()}};
+    };
+    if (cmd == QLatin1String("openUsb")) {
+        if (!usb.open())
+            return result(false);
+        if (!link->isEmpty())
+            QFile::remove(*link);
+        *link = command.value(QStringLiteral("link")).toString();
+        if (!link->isEmpty()) {
+            QFile::remove(*link);
+            if (!QFile::link(usb.devicePath(), *link))
+                return QJsonObject{{QStringLiteral("ok"), false},
+                                   {QStringLiteral("error"), QStringLiteral("cannot make %1").arg(*link)}};
+        }
+        QJsonObject r = result(true);
+        r.insert(QStringLiteral("path"), usb.devicePath());
+        return r;
+    }
+    if (cmd == QLatin1String("closeUsb")) {
+        usb.close();
+        return result(true);
+    }
+    if (cmd == QLatin1String("setUsbFaults")) {
+        usb.setFaults(usbFaultsFromJson(command.value(QStringLiteral("faults")).toObject()));
+        return result(true);
+    }
+    if (cmd == QLatin1String("setUsbImage"))
+        return result(usb.setImage(bytesFromJson(command.value(QStringLiteral("image")))));
+    if (cmd == QLatin1String("clearUsbLog")) {
+        usb.clearLog();
+        return result(true);
+    }
+    if (cmd == QLatin1String("usbPacketsAt"))
+        return QJsonObject{{QStringLiteral("ok"), true},
+                           {QStringLiteral("count"), usb.packetsAt(command.value(QStringLiteral("address")).toInt())}};
+    if (cmd == QLatin1String("usbState")) {
+        return QJsonObject{{QStringLiteral("ok"), true},
+                           {QStringLiteral("open"), usb.isOpen()},
+                           {QStringLiteral("image"), bytesToJson(usb.image())},
+                           {QStringLiteral("polls"), usb.polls()},
+                           {QStringLiteral("dataPackets"), usb.dataPackets()},
+                           {QStringLiteral("writesCompleted"), usb.writesCompleted()}};
+    }
+    return QJsonObject{{QStringLiteral("ok"), false}, {QStringLiteral("error"), QStringLiteral("unknown command")}};
+}
+
+QJsonObject answer(LanSimulator &sim, UsbSimulator &usb, const QJsonObject &command, QString *link)
 {
     const QString cmd = command.value(QStringLiteral("cmd")).toString();
+    if (cmd.contains(QLatin1String("usb"), Qt::CaseInsensitive))
+        return answerUsb(usb, cmd, command, link);
     const auto result = [&sim](bool ok) {
         return QJsonObject{{QStringLiteral("ok"), ok}, {QStringLiteral("error"), sim.errorString()}};
     };
@@ -187,7 +341,7 @@ QJsonObject answer(LanSimulator &sim, const QJsonObject &command)
 
 } // namespace
 
-bool serveControl(LanSimulator &sim, quint16 port, QString *error)
+bool serveControl(LanSimulator &sim, UsbSimulator &usb, quint16 port, QString *error)
 {
     auto *server = new QTcpServer(QCoreApplication::instance());
     if (!server->listen(QHostAddress::LocalHost, port)) {
@@ -199,24 +353,41 @@ bool serveControl(LanSimulator &sim, quint16 port, QString *error)
     unclaimed->setSingleShot(true);
     QObject::connect(unclaimed, &QTimer::timeout, QCoreApplication::instance(), &QCoreApplication::quit);
     unclaimed->start(20000);
-    QObject::connect(server, &QTcpServer::newConnection, server, [server, unclaimed, &sim] {
+    QObject::connect(server, &QTcpServer::newConnection, server, [server, unclaimed, &sim, &usb] {
         QTcpSocket *connection = server->nextPendingConnection();
         if (!connection)
             return;
         unclaimed->stop();
         server->close(); // one test program a simulator
-        QObject::connect(connection, &QTcpSocket::disconnected, QCoreApplication::instance(),
-                         &QCoreApplication::quit);
+        // The link made for the USB side goes with the connection.
+        auto link = std::make_shared<QString>();
+        QObject::connect(connection, &QTcpSocket::disconnected, QCoreApplication::instance(), [link] {
+            if (!link->isEmpty())
+                QFile::remove(*link);
+            QCoreApplication::quit();
+        });
+        usb.setRecordFrames(false);
+        QObject::connect(&usb, &UsbSimulator::frameReceived, connection, [connection](const UsbFrame &f) {
+            const QJsonObject event{{QStringLiteral("event"), QStringLiteral("usbFrame")},
+                                    {QStringLiteral("frame"), usbFrameToJson(f)}};
+            connection->write(QJsonDocument(event).toJson(QJsonDocument::Compact) + '\n');
+        });
+        QObject::connect(&usb, &UsbSimulator::closed, connection, [connection] {
+            connection->write(QJsonDocument(QJsonObject{{QStringLiteral("event"), QStringLiteral("usbClosed")}})
+                                  .toJson(QJsonDocument::Compact)
+                              + '\n');
+        });
         // Every datagram heard, as it is heard: tests act at chosen requests.
         QObject::connect(&sim, &LanSimulator::datagramReceived, connection, [connection](const LanDatagram &d) {
             const QJsonObject event{{QStringLiteral("event"), QStringLiteral("datagram")},
                                     {QStringLiteral("datagram"), datagramToJson(d)}};
             connection->write(QJsonDocument(event).toJson(QJsonDocument::Compact) + '\n');
         });
-        QObject::connect(connection, &QTcpSocket::readyRead, connection, [connection, &sim] {
+        QObject::connect(connection, &QTcpSocket::readyRead, connection, [connection, &sim, &usb, link] {
             while (connection->canReadLine()) {
                 const QJsonObject command = QJsonDocument::fromJson(connection->readLine()).object();
-                connection->write(QJsonDocument(answer(sim, command)).toJson(QJsonDocument::Compact) + '\n');
+                connection->write(QJsonDocument(answer(sim, usb, command, link.get())).toJson(QJsonDocument::Compact)
+                                  + '\n');
             }
         });
     });

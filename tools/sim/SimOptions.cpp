@@ -118,6 +118,11 @@ const QList<OptionDef> &options()
          }},
         {"", "usb", "", Value::None, "Simulate the USB link on a new pseudo-terminal; its device path is printed.",
          [](SimOptions &o, const QString &) { o.usb = true; return QString(); }},
+        {"", "usb-latency", "MS", Value::Required,
+         "Send every USB answer MS milliseconds after the frame it answers has arrived, as a USB bridge's latency "
+         "timer would (FTDI's is 16 ms unless lowered): the tool's answer time, its prediction and the time left "
+         "can be tried without hardware.",
+         countInto("usb-latency", [](SimOptions &o, int n) { o.usbFaults.latency = millis(n); }, 10000)},
         {"", "image", "FILE", Value::Required,
          "Start with the raw 14 202-byte image in FILE, if it exists, and write the image back to FILE after "
          "every completed write. Without it the simulator starts with a sample image of five objects.",

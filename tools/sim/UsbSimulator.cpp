@@ -277,7 +277,7 @@ void UsbSimulator::answer(UsbFrame &entry, std::uint8_t byte, ReplySelector::Kin
         entry.replyLost = true;
         return;
     }
-    qint64 delayNs = std::chrono::nanoseconds(faults_.delay).count();
+    qint64 delayNs = std::chrono::nanoseconds(faults_.delay + faults_.latency).count();
     if (stalls_.takes(kind, entry.index)) {
         entry.held = true;
         delayNs += std::chrono::nanoseconds(faults_.stallFor).count();

@@ -94,8 +94,9 @@ int main(int argc, char *argv[])
     // control connection, ended with it.
     if (o.controlPort != 0) {
         LanSimulator lan;
+        UsbSimulator usb;
         QString why;
-        if (!serveControl(lan, o.controlPort, &why)) {
+        if (!serveControl(lan, usb, o.controlPort, &why)) {
             err() << "tarvil-sim: --control: " << why << Qt::endl;
             return 1;
         }
@@ -154,6 +155,9 @@ int main(int argc, char *argv[])
     }
     if (o.lanFaults.any() || o.usbFaults.any())
         say(QStringLiteral("faults are on (see the options given)"));
+    if (o.usb && o.usbFaults.latency.count() > 0)
+        say(QStringLiteral("USB: every answer leaves %1 ms after its frame, as a USB bridge's latency timer holds it")
+                .arg(o.usbFaults.latency.count()));
     say(QStringLiteral("Ctrl+C ends the simulator."));
 
     if (::pipe(signalPipe) == 0) {
