@@ -25,6 +25,7 @@ public:
     void releaseWrBtn() override {}
     void setGaugeVisible(bool) override {}
     void setGauge(int) override {}
+    void setUsbPace(const std::optional<UsbPace> &) override {}
     CommonSettings commonSettings() const override { return settings; }
     QList<ObjectRow> objectRows() const override { return {}; }
     void focusControl(const Field &) override {}

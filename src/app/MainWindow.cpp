@@ -181,7 +181,7 @@ QWidget *TA_Form::buildLeftPanel()
     Gauge_->setTextVisible(false);
     Gauge_->setFixedHeight(18);
     Gauge_->setStyleSheet(QStringLiteral(
-        "QProgressBar { border: 1px solid #8a8a8a; background: white; }"
+        "QProgressBar { border: 1px solid #8a8a8a; background: white; text-align: center; color: #e07000; }"
         "QProgressBar::chunk { background-color: navy; }"));
     Gauge_->hide();
     bottom->addWidget(Gauge_, 1);

@@ -89,6 +89,22 @@ void WindowView::setGauge(int percent)
         gaugeRepaint_->start();
 }
 
+void WindowView::setUsbPace(const std::optional<UsbPace> &pace)
+{
+    // The value stays the percent; the text beside it says what is left,
+    // the tooltip how fast the adapter answers and how to make it faster.
+    QProgressBar *gauge = parts_.gauge;
+    if (!pace) {
+        gauge->setTextVisible(false);
+        gauge->resetFormat();
+        gauge->setToolTip(QString());
+        return;
+    }
+    gauge->setFormat(texts::gaugeFormat(pace->left()));
+    gauge->setTextVisible(true);
+    gauge->setToolTip(texts::gaugeToolTip(*pace));
+}
+
 CommonSettings WindowView::commonSettings() const { return parts_.common->settings(); }
 
 QList<ObjectRow> WindowView::objectRows() const { return parts_.objects->rows(); }

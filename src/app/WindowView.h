@@ -36,6 +36,7 @@ public:
     void releaseWrBtn() override;
     void setGaugeVisible(bool visible) override;
     void setGauge(int percent) override;
+    void setUsbPace(const std::optional<UsbPace> &pace) override;
     CommonSettings commonSettings() const override;
     QList<ObjectRow> objectRows() const override;
     void focusControl(const Field &field) override;

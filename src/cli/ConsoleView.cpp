@@ -2,6 +2,8 @@
 
 #include "model/ConfigImage.h"
 
+#include <algorithm>
+
 namespace tarvil::cli {
 
 ConsoleView::ConsoleView(QTextStream &err, bool terminal) : err_(err), terminal_(terminal) {}
@@ -55,7 +57,8 @@ void ConsoleView::setGauge(int percent)
         const int filled = std::clamp(percent, 0, 100) * kWidth / 100;
         QString left;
         if (percent > 0 && percent < 100) {
-            const qint64 ms = started_.elapsed() * (100 - percent) / percent;
+            // Over USB the adapter's pace says it; otherwise the pace so far.
+            const qint64 ms = pace_ ? qint64(pace_->left().count()) : started_.elapsed() * (100 - percent) / percent;
             left = QStringLiteral("  осталось %1 с").arg((ms + 999) / 1000);
         }
         err_ << '\r' << '[' << QString(filled, QLatin1Char('#')) << QString(kWidth - filled, QLatin1Char(' ')) << "] "
@@ -70,6 +73,25 @@ void ConsoleView::setGauge(int percent)
         return;
     lastTenth_ = tenth;
     err_ << tenth * 10 << QStringLiteral(" %  ") << p.done << " / " << p.total << QStringLiteral(" байт") << '\n';
+    err_.flush();
+}
+
+void ConsoleView::setUsbPace(const std::optional<UsbPace> &pace)
+{
+    pace_ = pace;
+    if (!pace) {
+        paceShown_ = false;
+        return;
+    }
+    if (paceShown_)
+        return;
+    // Once a write, before its packet 0: how fast the adapter answers, how
+    // long the write will take, and where that is slow, how to lower it.
+    paceShown_ = true;
+    endProgress();
+    err_ << texts::usbAdapterLine(*pace) << '\n';
+    if (pace->slow())
+        err_ << texts::usbAdviceLine(*pace) << '\n';
     err_.flush();
 }
 

@@ -43,6 +43,7 @@ public:
     void releaseWrBtn() override {}
     void setGaugeVisible(bool) override {}
     void setGauge(int percent) override;
+    void setUsbPace(const std::optional<UsbPace> &pace) override;
     CommonSettings commonSettings() const override { return settings; }
     QList<ObjectRow> objectRows() const override { return rows; }
     void focusControl(const Field &) override {}
@@ -66,6 +67,8 @@ private:
     int lastTenth_ = -1;
     bool barOpen_ = false;
     QElapsedTimer started_;
+    std::optional<UsbPace> pace_; // the USB write's, as last given
+    bool paceShown_ = false;      // its line is out
 };
 
 } // namespace tarvil::cli

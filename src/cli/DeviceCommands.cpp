@@ -158,6 +158,14 @@ public:
                 view_.message(texts::noAnswer(texts::kNoAnswer));
                 return false;
             }
+            // A few polls more, so that the adapter's answer time before
+            // packet 0 is a median and not one answer; they follow each
+            // other without pause.
+            runUntil([this] { return links_->usb().answersTimed() >= kAnswersBeforeWrite || !links_->usb().connected(); },
+                     timeout(1000));
+            stopIfInterrupted();
+            if (interrupted_)
+                return false;
         }
         written_.reset();
         links_->WrBtnClick();
@@ -170,6 +178,7 @@ public:
 private:
     // A transfer's own time-outs end it; this only bounds a wait on nothing.
     static constexpr int kForever = 24 * 3600 * 1000;
+    static constexpr int kAnswersBeforeWrite = 8;
 
     int timeout(int ms) const { return std::max(100, int(ms * c_.timeoutScale)); }
     // Ctrl+C ends every wait (runUntil); the transfer then ends here.
@@ -436,6 +445,10 @@ int journalCommand(Context &c)
             c.out() << " (" << e.message.trimmed() << ')';
         c.out() << "\n    sha256 " << e.sha256 << (e.copy.isEmpty() ? QString() : QStringLiteral("  копия ") + e.copy)
                 << '\n';
+        if (e.answerMs && e.durationMs)
+            c.out() << QStringLiteral("    адаптер USB: ответ за %1 мс на пакет, запись шла %2 с\n")
+                           .arg(QString::number(*e.answerMs, 'f', 1).replace(QLatin1Char('.'), QLatin1Char(',')))
+                           .arg(QString::number(double(*e.durationMs) / 1000.0, 'f', 1).replace(QLatin1Char('.'), QLatin1Char(',')));
     }
     c.out() << Qt::flush;
     return Done;

@@ -78,13 +78,18 @@ QJsonObject JournalEntry::toJson() const
         o.insert(QStringLiteral("message"), message);
     o.insert(QStringLiteral("sha256"), sha256);
     o.insert(QStringLiteral("copy"), copy.isEmpty() ? QJsonValue() : QJsonValue(copy));
+    if (answerMs)
+        o.insert(QStringLiteral("answerMs"), *answerMs);
+    if (durationMs)
+        o.insert(QStringLiteral("durationMs"), *durationMs);
     return o;
 }
 
 QByteArray JournalEntry::toJsonLine() const
 {
     static const char *const kOrder[] = {"time",   "program", "link",   "target", "serial",
-                                         "result", "message", "sha256", "copy"};
+                                         "result", "message", "sha256", "copy",
+                                         "answerMs", "durationMs"};
     const QJsonObject o = toJson();
     QByteArray line = "{";
     for (const char *key : kOrder) {
@@ -116,6 +121,10 @@ std::optional<JournalEntry> JournalEntry::fromJson(const QJsonObject &o)
     e.message = o.value(QStringLiteral("message")).toString();
     e.sha256 = o.value(QStringLiteral("sha256")).toString();
     e.copy = o.value(QStringLiteral("copy")).toString();
+    if (const QJsonValue v = o.value(QStringLiteral("answerMs")); v.isDouble())
+        e.answerMs = v.toDouble();
+    if (const QJsonValue v = o.value(QStringLiteral("durationMs")); v.isDouble())
+        e.durationMs = v.toInteger();
     return e;
 }
 
@@ -180,6 +189,8 @@ bool Journal::append(const WriteOutcome &outcome, QString *error)
     e.result = resultName(outcome.result);
     if (outcome.result == WriteOutcome::Result::Failed)
         e.message = outcome.message;
+    e.answerMs = outcome.answerMs;
+    e.durationMs = outcome.durationMs;
     e.sha256 = QString::fromLatin1(QCryptographicHash::hash(outcome.image, QCryptographicHash::Sha256).toHex());
 
     // The copy first, so that the line can name it; a copy that fails still

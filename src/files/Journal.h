@@ -33,6 +33,9 @@ struct JournalEntry {
     QString message; // the text shown for a failure
     QString sha256;  // of the image sent, in hex
     QString copy;    // where the copy of the image was kept; empty when it could not be
+    // A USB write: the adapter's median answer time and the write's duration.
+    std::optional<double> answerMs;
+    std::optional<qint64> durationMs;
 
     QJsonObject toJson() const;
     // One line of JSON, without its line end, its keys in the order above,

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "link/UsbPace.h"
 #include "model/CommonSettings.h"
 #include "model/ObjectRow.h"
 
 #include <QList>
 #include <QString>
+
+#include <optional>
 
 namespace tarvil {
 
@@ -36,6 +39,11 @@ public:
     virtual void releaseWrBtn() = 0;
     virtual void setGaugeVisible(bool visible) = 0;
     virtual void setGauge(int percent) = 0;
+    // A USB write's pace beside the gauge: the adapter's answer time, the
+    // time left and how to make the adapter faster. First before packet 0,
+    // then whenever the time left changes by a second; nothing once the
+    // write has ended.
+    virtual void setUsbPace(const std::optional<UsbPace> &pace) = 0;
 
     // The right-hand fields as they stand, and the object table's rows in order.
     virtual CommonSettings commonSettings() const = 0;

@@ -69,6 +69,7 @@ UsbLink::UsbLink(LinkView &view, Dialogs &dialogs, Deferred &deferred, const Sto
     // every byte that waits, so the port is never left deaf.
     connect(serial_.get(), &SerialPort::dataAvailable, this, &UsbLink::ComPortTriggerAvail);
     connect(serial_.get(), &SerialPort::failed, this, &UsbLink::onSerialFailed, Qt::QueuedConnection);
+    clock_.start();
 }
 
 UsbLink::~UsbLink()
@@ -95,8 +96,12 @@ bool UsbLink::openPort(QString *problem)
     }
     SerialPort::OpenError error = SerialPort::OpenError::None;
     QString reason;
-    if (serial_->open(portName_, &error, &reason))
+    if (serial_->open(portName_, &error, &reason)) {
+        // Another port, or the same one plugged in anew: another adapter.
+        answers_.clear();
+        adapter_ = serial_->details();
         return true;
+    }
 #ifndef Q_OS_WIN
     if (error == SerialPort::OpenError::Permission)
         *problem = texts::portPermission(portName_);
@@ -173,6 +178,7 @@ void UsbLink::writePoll()
     if (!serial_->isOpen() || serial_->outputFree() < kPacketSize)
         return;
     serial_->write(PollPacket().toByteArray());
+    sentNs_ = clock_.nsecsElapsed();
     inFlight_ = Frame{true, 0};
 }
 
@@ -180,11 +186,18 @@ void UsbLink::sendFrame(int position)
 {
     if (!stream_ || !serial_->isOpen())
         return;
+    if (position == 0 && !stream_->announced) {
+        stream_->announced = true;
+        emit streamStarting(stream_->frames());
+        if (!stream_ || !serial_->isOpen())
+            return;
+    }
     // Packet 0 goes twice: as the stream's first frame and on its
     // acknowledgement. A packet of the write is never passed over: should the
     // output buffer ever be short of room, the port queues it all the same.
     const int index = std::max(0, position - 1);
     serial_->write(stream_->packets.at(index).toByteArray());
+    sentNs_ = clock_.nsecsElapsed();
     inFlight_ = Frame{false, position};
     state_ = State::Streaming;
     // No polls and no link-loss display while the stream runs; the watch
@@ -294,6 +307,7 @@ void UsbLink::ComPortTriggerAvail()
     const qint64 count = serial_->bytesAvailable();
     if (count <= 0)
         return;
+    const qint64 arrivedNs = clock_.nsecsElapsed();
     int replies = 0;
     int reply = -1; // the last reply byte
     int last = -1;  // the last byte of all
@@ -324,6 +338,8 @@ void UsbLink::ComPortTriggerAvail()
             doubt();
         if (last != reply)
             return;
+        if (matched)
+            timeAnswer(arrivedNs);
         inFlight_.reset();
         onReply(reply, Frame{});
         return;
@@ -344,10 +360,16 @@ void UsbLink::ComPortTriggerAvail()
         return;
     }
     const Frame frame = *inFlight_;
+    timeAnswer(arrivedNs);
     inFlight_.reset();
     if (stream_)
         timerUsbWrite_->start(); // the transceiver is still answering
     onReply(reply, frame);
+}
+
+void UsbLink::timeAnswer(qint64 arrivedNs)
+{
+    answers_.add(std::chrono::nanoseconds(arrivedNs - sentNs_));
 }
 
 void UsbLink::onReply(int reply, const Frame &frame)

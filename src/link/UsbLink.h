@@ -1,13 +1,16 @@
 #pragma once
 
+#include "link/AnswerTimes.h"
 #include "link/LinkConfig.h"
 #include "link/LinkState.h"
 #include "link/SerialPort.h"
 #include "link/Packets.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 
@@ -35,6 +38,12 @@ class StopFlag;
 // nothing until two watch intervals have passed without a reply byte, then
 // polls, and trusts the link again on that poll's answer. A fatal 0x02 and a
 // 0x25 count whenever they come.
+//
+// Every answer matched to its frame, polls and packets alike, is timed from
+// the frame's last byte written to the answer byte: a USB bridge holds what
+// it receives until its latency timer runs out, and that sets the pace of a
+// write. Polls follow each other without pause while the link is up, so the
+// figure is there before a write starts.
 class UsbLink : public QObject {
     Q_OBJECT
 public:
@@ -69,6 +78,15 @@ public:
     QString portName() const { return portName_; }
     SerialPort &serialPort() { return *serial_; }
 
+    // The median of the last answers' times; nothing before the first. It
+    // starts afresh whenever a port opens.
+    std::optional<std::chrono::nanoseconds> answerTime() const { return answers_.median(); }
+    int answersTimed() const { return answers_.count(); }
+    // What the system tells of the open port's adapter, and what opening it
+    // did with the low-latency flag.
+    const PortDetails &adapter() const { return adapter_; }
+    LowLatency lowLatency() const { return serial_->lowLatency(); }
+
     // Streams `packets`: packet 0, packet 0 again, then 1..n-1, each on the
     // acknowledgement of the one before; done on the acknowledgement of the
     // last. Started again while one runs, the stream begins anew at packet 0.
@@ -87,6 +105,9 @@ signals:
     void unusable();
     // The port failed by itself: USB, if it was the link, is no more.
     void lost();
+    // Packet 0 of a stream of `frames` frames is about to be written, the
+    // first time only.
+    void streamStarting(int frames);
     // Frame `position` of the stream (0..count) has just been written.
     void progressed(int position, int count);
     void writeEnded(tarvil::UsbLink::WriteEnd end);
@@ -99,6 +120,7 @@ private:
     struct Stream {
         PacketList packets;
         int confirmed = 0; // frames acknowledged, in order
+        bool announced = false; // streamStarting() emitted
         int frames() const { return packets.count() + 1; }
     };
 
@@ -107,6 +129,7 @@ private:
     void disarmWatch();
     void writePoll();
     void sendFrame(int position);
+    void timeAnswer(qint64 arrivedNs);
     void settle();
     void doubt();
     bool polling() const { return state_ == State::Polling || state_ == State::PollingInDoubt; }
@@ -131,6 +154,11 @@ private:
     std::optional<Frame> inFlight_;
     std::optional<Stream> stream_;
     QString portName_; // empty: no port chosen ("ComNumber 0")
+
+    AnswerTimes answers_;
+    QElapsedTimer clock_;
+    qint64 sentNs_ = 0; // on clock_: when the frame in flight was written
+    PortDetails adapter_;
 };
 
 } // namespace tarvil

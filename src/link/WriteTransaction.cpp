@@ -7,6 +7,8 @@
 #include "model/ConfigImage.h"
 #include "model/WriteChecks.h"
 
+#include <cmath>
+
 namespace tarvil {
 
 namespace {
@@ -38,6 +40,7 @@ WriteTransaction::WriteTransaction(LinkView &view, Dialogs &dialogs, Deferred &d
         if (state_ == State::Lan)
             deferred_.post(guarded([this] { onLanFailed(); }));
     });
+    connect(&usb_, &UsbLink::streamStarting, this, &WriteTransaction::onUsbStarting);
     connect(&usb_, &UsbLink::progressed, this, &WriteTransaction::onUsbProgress);
     connect(&usb_, &UsbLink::writeEnded, this, &WriteTransaction::onUsbEnded);
 }
@@ -134,6 +137,9 @@ void WriteTransaction::WrBtnClick(const SaveTarget *saveTarget)
     }
 
     const bool usbUsable = active_ == Channel::Usb && usb_.connected() && usb_.isOpen();
+    // The adapter's pace is the first thing a USB write says.
+    if (usbUsable)
+        showUsbPace(packets_.count() + 1);
     // A nested LAN start sends nothing, and the running write's progress is
     // its own; a USB start, nested or not, begins its stream anew.
     if (!nested || usbUsable) {
@@ -144,14 +150,14 @@ void WriteTransaction::WrBtnClick(const SaveTarget *saveTarget)
         // The stream begun anew leaves the one before unfinished; its report
         // waits until this handler has returned.
         if (state_ == State::Usb) {
-            WriteOutcome before = usbOutcome_;
-            before.result = WriteOutcome::Result::Interrupted;
+            const WriteOutcome before = usbEnding(WriteOutcome::Result::Interrupted);
             deferred_.post([this, before] { emit finished(before); });
         }
         view_.setGaugeVisible(true);
         state_ = State::Usb;
         usbOutcome_ = outcomeOf(WriteOutcome::Target::Usb, usb_.portName(), builtSerial_, imageBytes(image_),
                                 WriteOutcome::Result::Interrupted);
+        usbClock_.start();
         usb_.startWrite(packets_);
         return;
     }
@@ -253,6 +259,35 @@ void WriteTransaction::endLan(const UserMessage &box, const WriteOutcome &outcom
     emit finished(outcome);
 }
 
+WriteOutcome WriteTransaction::usbEnding(WriteOutcome::Result result)
+{
+    WriteOutcome outcome = usbOutcome_;
+    outcome.result = result;
+    if (const auto answer = usb_.answerTime())
+        outcome.answerMs = std::round(double(answer->count()) / 1e5) / 10.0;
+    outcome.durationMs = usbClock_.elapsed();
+    return outcome;
+}
+
+void WriteTransaction::showUsbPace(int frames)
+{
+    // What the adapter is and what opening its port did stay for the write:
+    // the advice is made once.
+    usbAdvice_ = texts::latencyAdvice(usb_.adapter(), hostSystem(), usb_.lowLatency());
+    paceAnswer_ = usb_.answerTime();
+    pacePercent_ = -1;
+    paceSeconds_ = -1;
+    if (paceAnswer_)
+        view_.setUsbPace(UsbPace{*paceAnswer_, frames, usbAdvice_});
+}
+
+void WriteTransaction::onUsbStarting(int frames)
+{
+    // Shown at the start already, unless no answer had been timed then.
+    if (state_ == State::Usb && !paceAnswer_)
+        showUsbPace(frames);
+}
+
 void WriteTransaction::onUsbProgress(int position, int count)
 {
     if (state_ != State::Usb)
@@ -260,7 +295,24 @@ void WriteTransaction::onUsbProgress(int position, int count)
     // The gauge is set before each packet from the bytes sent so far; the
     // stream's first frame counts as one packet.
     progress_ = Progress{kPacketSize * std::max(position, 1), kPacketSize * count};
-    view_.setGauge(progress_.percent());
+    const int percent = progress_.percent();
+    view_.setGauge(percent);
+
+    // The time left: the frames still to be answered times the adapter's
+    // answer time, taken afresh with every percent and shown whenever the
+    // seconds it makes change.
+    if (percent != pacePercent_ || !paceAnswer_) {
+        pacePercent_ = percent;
+        paceAnswer_ = usb_.answerTime();
+    }
+    if (!paceAnswer_)
+        return;
+    const UsbPace pace{*paceAnswer_, count + 1 - position, usbAdvice_};
+    const qint64 seconds = (pace.left().count() + 500) / 1000;
+    if (seconds != paceSeconds_) {
+        paceSeconds_ = seconds;
+        view_.setUsbPace(pace);
+    }
 }
 
 void WriteTransaction::onUsbEnded(UsbLink::WriteEnd end)
@@ -269,7 +321,8 @@ void WriteTransaction::onUsbEnded(UsbLink::WriteEnd end)
         return;
     state_ = State::Idle;
     view_.releaseWrBtn();
-    WriteOutcome outcome = usbOutcome_;
+    view_.setUsbPace(std::nullopt);
+    WriteOutcome outcome = usbEnding(WriteOutcome::Result::Interrupted);
     switch (end) {
     case UsbLink::WriteEnd::Done:
         packets_.clear();
@@ -310,7 +363,8 @@ void WriteTransaction::shutdown()
         return;
     case State::Usb:
         state_ = State::Idle;
-        emit finished(usbOutcome_);
+        view_.setUsbPace(std::nullopt);
+        emit finished(usbEnding(WriteOutcome::Result::Interrupted));
         return;
     case State::Lan:
     case State::LanEnding:

@@ -9,6 +9,7 @@
 #include "model/ConfigImage.h"
 #include "model/UserMessage.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 
 #include <cstdint>
@@ -94,8 +95,13 @@ private:
     void onLanFailed();
     // The box shown, then the outcome, whatever happened while it was open.
     void endLan(const UserMessage &box, const WriteOutcome &outcome, bool keepAlive);
+    // The adapter's answer time, what the write will take and the advice.
+    void showUsbPace(int frames);
+    void onUsbStarting(int frames);
     void onUsbProgress(int position, int count);
     void onUsbEnded(UsbLink::WriteEnd end);
+    // The stream's outcome as it ends: how fast the adapter answered, how long it ran.
+    WriteOutcome usbEnding(WriteOutcome::Result result);
 
     LinkView &view_;
     Dialogs &dialogs_;
@@ -119,8 +125,13 @@ private:
     std::vector<LanStep> lanSteps_;
     std::size_t lanStep_ = 0;
     WriteOutcome lanOutcome_;
-    // The USB stream that runs.
+    // The USB stream that runs, since when, and its pace as last shown.
     WriteOutcome usbOutcome_;
+    QElapsedTimer usbClock_;
+    QString usbAdvice_;
+    std::optional<std::chrono::nanoseconds> paceAnswer_; // taken afresh with every percent
+    int pacePercent_ = -1;
+    qint64 paceSeconds_ = -1;
 };
 
 } // namespace tarvil

@@ -8,6 +8,7 @@
 
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 
 using namespace tarvil;
@@ -110,6 +111,37 @@ private slots:
         // The tool goes on: the window still handles events.
         QTest::qWait(50);
         QVERIFY(rig.window->isVisible());
+    }
+
+    void write_throughASlowAdapter_showsTheTimeLeftBesideThePercent()
+    {
+        ToolRig rig;
+        QVERIFY(rig.connectUsb());
+        rig.typeSettings(validSettings());
+        // A bridge that holds every answer 3 ms: about 43 s for the write.
+        sim::UsbFaults slow;
+        slow.latency = std::chrono::milliseconds(3);
+        rig.usb.setFaults(slow);
+        auto *gauge = rig.find<QProgressBar>("Gauge");
+        QVERIFY(!gauge->isTextVisible());
+        rig.action("ItemWr")->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(gauge->value() >= 1 && gauge->isTextVisible(), 60000);
+
+        // The value stays the percent; the text shows it and the time left.
+        static const QRegularExpression shown(QStringLiteral("^(\\d+) % · осталось (\\d+):(\\d\\d)$"));
+        const QRegularExpressionMatch m = shown.match(gauge->text());
+        QVERIFY2(m.hasMatch(), qPrintable(gauge->text()));
+        QCOMPARE(m.captured(1).toInt(), gauge->value());
+        const int left = m.captured(2).toInt() * 60 + m.captured(3).toInt();
+        QVERIFY2(left >= 30, qPrintable(gauge->text())); // 3 ms or more for each of 14 000 frames and more
+        QVERIFY2(gauge->toolTip().startsWith(QStringLiteral("Адаптер USB отвечает за ")), qPrintable(gauge->toolTip()));
+
+        // What the window shows once a write has ended: nothing of it is
+        // left beside the gauge.
+        rig.window->setUsbPace(std::nullopt);
+        QVERIFY(!gauge->isTextVisible());
+        QVERIFY(gauge->toolTip().isEmpty());
+        rig.window->close(); // the close question is answered Yes
     }
 
     void pullingTheCable_whileIdle_showsTheLinkLost()

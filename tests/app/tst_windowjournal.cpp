@@ -195,6 +195,12 @@ private slots:
         QCOMPARE(e.serial, QStringLiteral("12345"));
         QCOMPARE(e.result, result);
         QVERIFY2(message.isEmpty() ? e.message.isEmpty() : e.message.startsWith(message), qPrintable(e.message));
+        // A USB write records the adapter's answer time and how long it ran.
+        const bool usb = written.link == QLatin1String("usb");
+        QCOMPARE(e.durationMs.has_value(), usb);
+        QVERIFY(!e.answerMs || usb);
+        if (usb)
+            QVERIFY(*e.durationMs >= 0);
         // The image the build made is the one recorded and kept.
         QCOMPARE(e.sha256, sha256(rig.builtImage()));
         QCOMPARE(QFileInfo(e.copy).absolutePath(), QFileInfo(journalFolder()).absoluteFilePath());

@@ -15,6 +15,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -208,6 +209,52 @@ private slots:
             for (const auto &d : lan_.received())
                 QVERIFY(d.kind != sim::Request::Datf);
         }
+    }
+
+    void usbWrite_atAnAdaptersLatency_saysFirstHowLongItWillTake()
+    {
+        TARVIL_SKIP_USB_EXCHANGE();
+#ifndef Q_OS_WIN
+        // A bridge that holds every answer 6 ms, as a latency timer would.
+        sim::UsbFaults slow;
+        slow.latency = std::chrono::milliseconds(6);
+        usb_.setFaults(slow);
+        const int before = usb_.dataPackets();
+        QString early;      // standard error up to the adapter's lines
+        int packetsAt = -1; // packets the simulator had then
+        const Run r = cli({"write", file_, "--usb", usb_.devicePath()}, [&](QProcess &p) {
+            runUntil([&] {
+                early += QString::fromUtf8(p.readAllStandardError());
+                const qsizetype line = early.indexOf(QStringLiteral("Адаптер USB:"));
+                if (line < 0 || early.mid(line).count(QLatin1Char('\n')) < 2)
+                    return false;
+                packetsAt = usb_.dataPackets() - before;
+                return true;
+            }, 60000);
+            ::kill(pid_t(p.processId()), SIGINT);
+        });
+        QVERIFY2(r.status == 3, qPrintable(early + r.err));
+        QVERIFY2((early + r.err).contains(QStringLiteral("Запись прервана.")), qPrintable(early + r.err));
+
+        const QStringList lines = early.split(QLatin1Char('\n'));
+        static const QRegularExpression adapter(QStringLiteral(
+            R"(^Адаптер USB: ответ за (\d+),(\d) мс на пакет; запись займёт около (?:(\d+) мин )?(\d+) с\.$)"));
+        const qsizetype at = lines.indexOf(adapter);
+        QVERIFY2(at >= 0, qPrintable(early));
+        const QRegularExpressionMatch m = adapter.match(lines.at(at));
+        // Said before any progress, and within the first thousand packets.
+        for (qsizetype i = 0; i < at; ++i)
+            QVERIFY2(!lines.at(i).contains(QLatin1Char('%')), qPrintable(early));
+        QVERIFY2(packetsAt >= 0 && packetsAt < 1000, qPrintable(QString::number(packetsAt)));
+        const double answer = m.captured(1).toInt() + m.captured(2).toInt() / 10.0;
+        QVERIFY2(answer >= 6.0 && answer < 30.0, qPrintable(lines.at(at)));
+        const int seconds = m.captured(3).toInt() * 60 + m.captured(4).toInt();
+        const double foretold = (kImageSize + 1) * answer / 1000.0;
+        QVERIFY2(std::abs(seconds - foretold) <= 1.5, qPrintable(lines.at(at)));
+        // 4 ms or more: a second line says how to make it faster, or that
+        // the tool knows no way for this adapter.
+        QVERIFY2(!lines.value(at + 1).isEmpty() && !lines.value(at + 1).contains(QLatin1Char('%')), qPrintable(early));
+#endif
     }
 
     void ports_nameEachAdapterAndItsLatency()

@@ -127,8 +127,14 @@ private slots:
 
         QTemporaryDir dir;
         Journal journal(QStringLiteral("window"), dir.path(), kJournalCopyLimit, [] { return kStart; });
-        const WriteOutcome o =
+        WriteOutcome o =
             outcome(WriteOutcome::Target(target), name, QStringLiteral("12345"), WriteOutcome::Result(result), message);
+        // A USB write carries how fast the adapter answered and how long it ran.
+        const bool usb = link == QLatin1String("usb");
+        if (usb) {
+            o.answerMs = 16.1;
+            o.durationMs = 228650;
+        }
         QString error;
         QVERIFY2(journal.append(o, &error), qPrintable(error));
 
@@ -145,6 +151,12 @@ private slots:
         QCOMPARE(line.value("result").toString(), resultText);
         QCOMPARE(line.value("message").toString(), resultText == "failed" ? message : QString());
         QCOMPARE(line.contains("message"), resultText == "failed");
+        QCOMPARE(line.contains("answerMs"), usb);
+        QCOMPARE(line.contains("durationMs"), usb);
+        if (usb) {
+            QCOMPARE(line.value("answerMs").toDouble(), 16.1);
+            QCOMPARE(line.value("durationMs").toInteger(), 228650);
+        }
         QCOMPARE(line.value("sha256").toString().toLatin1(),
                  QCryptographicHash::hash(o.image, QCryptographicHash::Sha256).toHex());
 

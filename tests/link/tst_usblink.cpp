@@ -381,6 +381,72 @@ private slots:
         QVERIFY(r.link->usb().connected());
     }
 
+    void answers_areTimedFromFrameToAnswer_andStartAfreshOnANewPort()
+    {
+        // Ticks long enough never to pass: only the answers move the link.
+        Rig r(Millis(3000), Millis(60000));
+        r.chooseUsb();
+        QVERIFY(!r.link->usb().answerTime());
+        // Three polls, each answered 30 ms or more after it was written.
+        for (int i = 1; i <= 3; ++i) {
+            QTest::qWait(30);
+            r.serial->feed("\x01");
+            QCOMPARE(r.link->usb().answersTimed(), i);
+        }
+        QVERIFY(*r.link->usb().answerTime() >= Millis(30));
+        // Two answers in one burst: which frame each answers is not known,
+        // so neither is timed.
+        r.serial->feed(QByteArray::fromHex("0101"));
+        QCOMPARE(r.link->usb().answersTimed(), 3);
+
+        // Another port is another adapter.
+        r.link->LanClick(); // the prompt is cancelled: the port is let go
+        r.view.portAnswers.enqueue(QStringLiteral("/dev/ttyFAKE1"));
+        r.link->USB1Click();
+        QCOMPARE(r.serial->opened.last(), QStringLiteral("/dev/ttyFAKE1"));
+        QCOMPARE(r.link->usb().answersTimed(), 0);
+        QVERIFY(!r.link->usb().answerTime());
+    }
+
+    void write_showsItsPaceFromPacketZero_andItsAdaptersAdvice()
+    {
+        Rig r;
+        // An FTDI adapter whose driver refused the low-latency flag.
+        r.serial->portDetails.driver = hostSystem() == HostSystem::Windows ? QStringLiteral("FTSER2K")
+                                                                           : QStringLiteral("ftdi_sio");
+        r.serial->portDetails.vendorId = 0x0403;
+        r.serial->lowLatencyState = LowLatency::Refused;
+        r.bringUp();
+        int packetsAtStart = -1;
+        connect(&r.link->usb(), &UsbLink::streamStarting, this,
+                [&] { packetsAtStart = int(r.serial->packetAddressesWritten().size()); });
+        std::optional<WriteOutcome> ended;
+        connect(&r.link->writer(), &WriteTransaction::finished, this, [&](const WriteOutcome &o) { ended = o; });
+        r.link->WrBtnClick();
+        r.answering = true;
+        r.serial->feed("\x01");
+        QTRY_VERIFY_WITH_TIMEOUT(ended.has_value(), 60000);
+
+        // The pace is given before packet 0, for every frame of the stream,
+        // and taken away when the write ends.
+        QCOMPARE(packetsAtStart, 0);
+        QVERIFY(r.view.usbPaces.size() >= 2);
+        const std::optional<UsbPace> first = r.view.usbPaces.first();
+        QVERIFY(first.has_value());
+        QCOMPARE(first->framesLeft, kImageSize + 1);
+        if (hostSystem() != HostSystem::Other)
+            QVERIFY2(first->advice.contains(hostSystem() == HostSystem::Windows ? QStringLiteral("Latency Timer")
+                                                                                : QStringLiteral("udev")),
+                     qPrintable(first->advice));
+        QVERIFY(!r.view.usbPaces.last().has_value());
+        for (qsizetype i = 1; i + 1 < r.view.usbPaces.size(); ++i)
+            QVERIFY(r.view.usbPaces.at(i)->framesLeft <= r.view.usbPaces.at(i - 1)->framesLeft);
+        // The journal's figures go with the outcome.
+        QVERIFY(ended->done());
+        QVERIFY(ended->answerMs.has_value() && *ended->answerMs >= 0.0);
+        QVERIFY(ended->durationMs.has_value() && *ended->durationMs >= 0);
+    }
+
     void choosingLan_givesUpThePort()
     {
         Rig r;

@@ -72,6 +72,12 @@ void FakeLinkView::setGauge(int percent)
     gaugeHistory << percent;
 }
 
+void FakeLinkView::setUsbPace(const std::optional<UsbPace> &pace)
+{
+    usbPace = pace;
+    usbPaces << pace;
+}
+
 MsgAnswer FakeLinkView::message(const UserMessage &message)
 {
     messages << message;

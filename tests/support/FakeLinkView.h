@@ -42,6 +42,10 @@ public:
     bool gaugeVisible = false;
     int gauge = 0;
     QList<int> gaugeHistory;
+    // The USB write's pace beside the gauge, and every one given (nothing:
+    // the write ended).
+    std::optional<UsbPace> usbPace;
+    QList<std::optional<UsbPace>> usbPaces;
     bool locked = false;
 
     // What the view holds.
@@ -79,6 +83,7 @@ public:
     void releaseWrBtn() override;
     void setGaugeVisible(bool visible) override;
     void setGauge(int percent) override;
+    void setUsbPace(const std::optional<UsbPace> &pace) override;
     MsgAnswer message(const UserMessage &message) override;
     std::optional<QString> inputText(const QString &caption, const QString &prompt, const QString &value) override;
     std::optional<QString> openFileName(const FileDialogRequest &) override { return std::nullopt; }
