@@ -71,7 +71,7 @@ bool QtSerialPort::open(const QString &name, OpenError *error, QString *reason)
     configuring_ = false;
     // Where the call fails (a pseudo-terminal, a driver without the flag)
     // nothing changes, and that is no error: the adapter is only slower.
-    latency_.lower(*flags_, port_->handle());
+    latency_.lower(*flags_, qintptr(port_->handle()));
     return true;
 }
 
@@ -85,7 +85,7 @@ void QtSerialPort::closePort()
 {
     if (!port_->isOpen())
         return;
-    latency_.restore(*flags_, port_->handle());
+    latency_.restore(*flags_, qintptr(port_->handle()));
     port_->close();
 }
 

@@ -250,7 +250,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!r.link->usb().writing(), 90000);
         QCOMPARE(r.serial->written.at(before).at(0), '#'); // a poll answered before any packet
         QCOMPARE(r.device.memory, r.built());
-        QCOMPARE(r.view.messages.value(0).text, QStringLiteral("Запись конфигурации трансивера № 12345 выполнена"));
+        // The box follows once the notification that ended the write is over.
+        QTRY_COMPARE(r.view.messages.value(0).text, QStringLiteral("Запись конфигурации трансивера № 12345 выполнена"));
     }
 
     // While a write settles the doubt, nothing goes out and no answer is

@@ -290,6 +290,7 @@ QJsonObject answerUsb(UsbSimulator &usb, const QString &cmd, const QJsonObject &
                            {QStringLiteral("image"), bytesToJson(usb.image())},
                            {QStringLiteral("polls"), usb.polls()},
                            {QStringLiteral("dataPackets"), usb.dataPackets()},
+                           {QStringLiteral("discardedBytes"), usb.discardedBytes()},
                            {QStringLiteral("writesCompleted"), usb.writesCompleted()}};
     }
     return QJsonObject{{QStringLiteral("ok"), false}, {QStringLiteral("error"), QStringLiteral("unknown command")}};
@@ -371,6 +372,11 @@ bool serveControl(LanSimulator &sim, UsbSimulator &usb, quint16 port, QString *e
             const QJsonObject event{{QStringLiteral("event"), QStringLiteral("usbFrame")},
                                     {QStringLiteral("frame"), usbFrameToJson(f)}};
             connection->write(QJsonDocument(event).toJson(QJsonDocument::Compact) + '\n');
+        });
+        QObject::connect(&usb, &UsbSimulator::writeCompleted, connection, [connection] {
+            connection->write(QJsonDocument(QJsonObject{{QStringLiteral("event"), QStringLiteral("usbWriteCompleted")}})
+                                  .toJson(QJsonDocument::Compact)
+                              + '\n');
         });
         QObject::connect(&usb, &UsbSimulator::closed, connection, [connection] {
             connection->write(QJsonDocument(QJsonObject{{QStringLiteral("event"), QStringLiteral("usbClosed")}})
