@@ -42,7 +42,7 @@ UsbFrame usbFrameFromJson(const QJsonObject &json);
 #ifndef Q_OS_WIN
 // Serves one connection on 127.0.0.1:`port` with the two simulators; the
 // event loop quits when the connection closes, or when none comes within 20 s.
-bool serveControl(LanSimulator &lan, UsbSimulator &usb, quint16 port, QString *error);
+bool serveControl(LanSimulator &sim, UsbSimulator &usb, quint16 port, QString *error);
 #endif
 
 } // namespace tarvil::sim
