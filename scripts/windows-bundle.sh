@@ -48,6 +48,8 @@ in_bundle() { find "$bin" -maxdepth 1 -iname "$1" -print -quit | grep -q .; }
 
 search_dirs() {
     echo "$qt/bin"
+    # zlib's DLL, which the workbook's libraries use (libz-mingw-w64).
+    echo /usr/x86_64-w64-mingw32/lib
     local f
     for f in libstdc++-6.dll libwinpthread-1.dll; do
         dirname "$(x86_64-w64-mingw32-g++-posix -print-file-name=$f)"
@@ -94,7 +96,7 @@ fill() {
                 continue
             fi
             if ! source=$(find_dll "$dll"); then
-                echo "$(basename "$file") imports $dll, found neither in Qt nor in MinGW's run-time" >&2
+                echo "$(basename "$file") imports $dll, found neither in Qt, zlib nor MinGW's run-time" >&2
                 exit 1
             fi
             cp "$source" "$bin/"
@@ -106,8 +108,18 @@ fill() {
     echo "Bundle filled: $(find "$dir" -type f | wc -l) files, $(du -sh "$dir" | cut -f1)."
 }
 
+# What the bundle must hold whatever the import tables say: the programs,
+# and zlib's DLL for the workbook's libraries.
+required_files=(tarvil-config.exe tarvil-cli.exe zlib1.dll)
+
 check() {
-    local status=0 file dll count=0
+    local status=0 file dll count=0 name
+    for name in "${required_files[@]}"; do
+        if ! in_bundle "$name"; then
+            echo "MISSING: bin/$name" >&2
+            status=1
+        fi
+    done
     while IFS= read -r file; do
         count=$((count + 1))
         while IFS= read -r dll; do
