@@ -82,7 +82,7 @@ QString numberBehind(const QString &text, int width)
             return text;
         digits = QString::number(qint64(number));
     }
-    if (const QString origin = exponentOrigin(digits, width); !origin.isEmpty())
+    if (QString origin = exponentOrigin(digits, width); !origin.isEmpty())
         return origin;
     if (allDigits(digits) && digits.size() < width)
         return digits.rightJustified(width, QLatin1Char('0'));
