@@ -2,6 +2,7 @@
 // in kCommands.
 #include "cli/Cli.h"
 #include "cli/DeviceCommands.h"
+#include "cli/RegisterCommand.h"
 
 #include "files/ConfigReport.h"
 #include "files/Configuration.h"
@@ -168,6 +169,9 @@ const Command kCommands[] = {
     {"ports", "", "последовательные порты и права доступа к ним", "tarvil-cli ports", Json, 0, 0, 0, portsCommand},
     {"journal", "", "журнал записей, новые сначала", "tarvil-cli journal --serial 12345", Json | Serial, 0, 0, 0,
      journalCommand},
+    {"register", "", "журнал трансиверов: по одной строке на заводской номер (последняя запись, последнее чтение, "
+     "число записей), последние действия сначала; с --serial ещё история трансивера",
+     "tarvil-cli register --serial 12345", Json | Serial, 0, 0, 0, registerCommand},
 };
 
 } // namespace

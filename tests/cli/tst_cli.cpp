@@ -141,7 +141,7 @@ private slots:
         for (const char *command : {"dump ФАЙЛ", "diff A B", "export-csv ФАЙЛ", "import-csv CSV"}) {
             QVERIFY2(r.outText().contains(QStringLiteral("\n  ") + QString::fromUtf8(command)), command);
         }
-        QCOMPARE(r.outText().count(QStringLiteral("пример: tarvil-cli ")), 9);
+        QCOMPARE(r.outText().count(QStringLiteral("пример: tarvil-cli ")), 10);
         QVERIFY(r.outText().contains(QStringLiteral("3  трансивер не ответил")));
         const Run one = cli({QStringLiteral("diff"), QStringLiteral("--help")});
         QCOMPARE(one.status, 0);
