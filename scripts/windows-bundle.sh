@@ -6,8 +6,9 @@
 #       for the standard boxes, and every DLL the programs and plugins import
 #       (Qt's and MinGW's run-time), found by reading their import tables;
 #       all stripped of debug information
-#   scripts/windows-bundle.sh check DIR   fails if any .exe or .dll in DIR
-#       imports a DLL that is neither in DIR/bin nor a Windows system DLL
+#   scripts/windows-bundle.sh check DIR   fails if a program is missing from
+#       DIR/bin, or if any .exe or .dll in DIR imports a DLL that is neither in
+#       DIR/bin nor a Windows system DLL
 # WIN_QT names Qt for Windows (scripts/windows-qt.sh).
 set -euo pipefail
 
@@ -106,8 +107,14 @@ fill() {
     echo "Bundle filled: $(find "$dir" -type f | wc -l) files, $(du -sh "$dir" | cut -f1)."
 }
 
+# The programs the installer must carry.
+programs="tarvil-config.exe tarvil-cli.exe tarvil-register.exe"
+
 check() {
-    local status=0 file dll count=0
+    local status=0 file dll count=0 program
+    for program in $programs; do
+        [ -f "$bin/$program" ] || { echo "MISSING: bin/$program" >&2; status=1; }
+    done
     while IFS= read -r file; do
         count=$((count + 1))
         while IFS= read -r dll; do
@@ -119,7 +126,7 @@ check() {
         done < <(imports "$file")
     done < <(find "$dir" -iname '*.exe' -o -iname '*.dll')
     if [ $status = 0 ]; then
-        echo "Bundle checked: every DLL that its $count programs and libraries import is in it or is Windows' own."
+        echo "Bundle checked: its programs ($programs) are in it, and every DLL that its $count programs and libraries import is in it or is Windows' own."
     fi
     return $status
 }
