@@ -336,7 +336,7 @@ QString salvaged(const QByteArray &line, const char *key)
 
 BrokenJournalLine brokenLine(int number, const QByteArray &line)
 {
-    constexpr int kShown = 120;
+    constexpr qsizetype kShown = 120;
     BrokenJournalLine b;
     b.line = number;
     const QString text = QString::fromUtf8(line.left(kShown * 4)).trimmed();

@@ -10,6 +10,7 @@
 #include <QJsonArray>
 
 #include <algorithm>
+#include <ranges>
 
 namespace tarvil {
 
@@ -194,16 +195,16 @@ TransceiverRegister TransceiverRegister::build(const JournalContents &journal, C
     };
     // Newest first: the journal is appended to, so a later line is a later
     // event whatever the clock said.
-    for (auto it = journal.entries.crbegin(); it != journal.entries.crend(); ++it) {
-        RegisterEntry &r = entryOf(it->serial);
-        r.history.append({*it, CopyState::Unchecked});
-        if (!r.lastActivity.isValid() || it->time > r.lastActivity)
-            r.lastActivity = it->time;
-        if (it->isWrite() && it->result == QLatin1String("done"))
+    for (const JournalEntry &line : std::views::reverse(journal.entries)) {
+        RegisterEntry &r = entryOf(line.serial);
+        r.history.append({line, CopyState::Unchecked});
+        if (!r.lastActivity.isValid() || line.time > r.lastActivity)
+            r.lastActivity = line.time;
+        if (line.isWrite() && line.result == QLatin1String("done"))
             ++r.writes;
     }
-    for (auto it = journal.broken.crbegin(); it != journal.broken.crend(); ++it)
-        entryOf(it->serial).broken.append(*it);
+    for (const BrokenJournalLine &line : std::views::reverse(journal.broken))
+        entryOf(line.serial).broken.append(line);
 
     for (RegisterEntry &r : reg.entries_) {
         for (RegisterEvent &event : r.history) {
