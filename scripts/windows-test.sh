@@ -149,7 +149,7 @@ tail -n 2 "$trial/write.err" | sed 's/^/  /'
 (cd "$trial" && wine "$cli" register --json >register.json 2>register.err) ||
     { cat "$trial/register.err" >&2; echo "tarvil-cli register failed" >&2; exit 1; }
 json=$trial/register.json
-grep -q '"writes": 1,' "$json" && [ "$(grep -c '"outcome": "done"' "$json")" = 2 ] &&
+grep -Eq '"writes": 1,?[[:space:]]*$' "$json" && [ "$(grep -c '"outcome": "done"' "$json")" = 2 ] &&
     [ "$(grep -c '"copyState": "intact"' "$json")" = 2 ] ||
     { cat "$json" >&2; echo "the register does not list the write and the read" >&2; exit 1; }
 echo "  the register lists the transceiver: one write, the last read, both with their copies"
