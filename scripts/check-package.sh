@@ -19,9 +19,9 @@ name=$(dpkg-deb -f "$deb" Package)
 [ "$name" = tarvil-config ] || fail "package name is '$name'"
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
-# shlibdeps found the Qt libraries the programs link, and the platform
+# shlibdeps found the Qt and workbook libraries the programs link, and the platform
 # plugins are asked for by name.
-for dep in libqt6widgets6 libqt6serialport6 libqt6network6 libc6 qt6-qpa-plugins; do
+for dep in libqt6widgets6 libqt6serialport6 libqt6network6 libc6 qt6-qpa-plugins libxlsxwriter4 libminizip1; do
     grep -q "\b$dep\b" <<<"$depends" || fail "Depends lacks $dep"
 done
 

@@ -85,7 +85,8 @@ echo "COM5 is $pty (a simulator that does not answer)"
 
 step "The test suite for Windows (build: $tb)"
 "$WIN_QT/bin/qt-cmake" -S "$root" -B "$tb" -G Ninja -DQT_CHAINLOAD_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DTARVIL_BUILD_TESTS=ON -DTARVIL_NATIVE_SIM="$sim" >"$tb/configure.log" 2>&1 ||
+    -DCMAKE_BUILD_TYPE=Release -DTARVIL_BUILD_TESTS=ON -DTARVIL_NATIVE_SIM="$sim" \
+    -DTARVIL_WIN_LIBS="${WIN_LIBS:-$HOME/.cache/tarvil-config/win64-libs}" >"$tb/configure.log" 2>&1 ||
     { tail -n 30 "$tb/configure.log" >&2; exit 1; }
 cmake --build "$tb" --parallel "$jobs"
 # Keep one wineserver, and Wine's own services, for the whole run: every test
