@@ -6,8 +6,9 @@
 #       for the standard boxes, and every DLL the programs and plugins import
 #       (Qt's and MinGW's run-time), found by reading their import tables;
 #       all stripped of debug information
-#   scripts/windows-bundle.sh check DIR   fails if any .exe or .dll in DIR
-#       imports a DLL that is neither in DIR/bin nor a Windows system DLL
+#   scripts/windows-bundle.sh check DIR   fails if a program (or zlib1.dll)
+#       is missing from DIR/bin, or if any .exe or .dll in DIR imports a DLL
+#       that is neither in DIR/bin nor a Windows system DLL
 # WIN_QT names Qt for Windows (scripts/windows-qt.sh).
 set -euo pipefail
 
@@ -110,7 +111,7 @@ fill() {
 
 # What the bundle must hold whatever the import tables say: the programs,
 # and zlib's DLL for the workbook's libraries.
-required_files=(tarvil-config.exe tarvil-cli.exe zlib1.dll)
+required_files=(tarvil-config.exe tarvil-cli.exe tarvil-register.exe zlib1.dll)
 
 check() {
     local status=0 file dll count=0 name
@@ -131,7 +132,7 @@ check() {
         done < <(imports "$file")
     done < <(find "$dir" -iname '*.exe' -o -iname '*.dll')
     if [ $status = 0 ]; then
-        echo "Bundle checked: every DLL that its $count programs and libraries import is in it or is Windows' own."
+        echo "Bundle checked: ${required_files[*]} are in it, and every DLL that its $count programs and libraries import is in it or is Windows' own."
     fi
     return $status
 }

@@ -7,8 +7,10 @@
 #   3. the test suite built for Windows and run by CTest under Wine, with the
 #      offscreen platform; what Windows cannot run is named with its reason;
 #   4. the installer tried as a user would: installed silently, tarvil-cli
-#      writing and reading the native simulator over LAN, tarvil-config
-#      started with a .tvc, the uninstaller removing what was installed.
+#      writing and reading the native simulator over LAN, the register of
+#      transceivers listing it, tarvil-config started with a .tvc,
+#      tarvil-register showing its window, the uninstaller removing what was
+#      installed.
 #   scripts/windows-test.sh BUILD TEST_BUILD
 set -euo pipefail
 
@@ -110,7 +112,7 @@ installer=$root/$build/tarvil-config-$version-win64.exe
 wine "$installer" /S
 wineserver -w
 installed="$WINEPREFIX/drive_c/Program Files/Tarvil-QZT"
-for f in bin/tarvil-config.exe bin/tarvil-cli.exe bin/Qt6Core.dll bin/platforms/qwindows.dll \
+for f in bin/tarvil-config.exe bin/tarvil-cli.exe bin/tarvil-register.exe bin/Qt6Core.dll bin/platforms/qwindows.dll \
          share/tarvil-config/CentralType.txt Uninstall.exe; do
     [ -f "$installed/$f" ] || { echo "the installer did not put $f in place" >&2; exit 1; }
 done
@@ -118,7 +120,9 @@ wine reg query 'HKLM\Software\Classes\.tvc' | grep -q TarvilQZT.Configuration ||
     { echo ".tvc is not associated with the tool" >&2; exit 1; }
 find "$WINEPREFIX/drive_c" -name 'Конфигуратор Тарвил-QZT.lnk' | grep -q . ||
     { echo "no Start-menu entry" >&2; exit 1; }
-echo "installed: programs, Qt, the sample catalogue, the uninstaller, the Start-menu entry, .tvc"
+find "$WINEPREFIX/drive_c" -name 'Журнал трансиверов.lnk' | grep -q . ||
+    { echo "no Start-menu entry for the register of transceivers" >&2; exit 1; }
+echo "installed: programs, Qt, the sample catalogue, the uninstaller, the Start-menu entries, .tvc"
 
 port=29790
 "$sim" --lan "127.0.0.2:$port" --quiet >"$tb/sim-lan.log" 2>&1 &
@@ -126,6 +130,8 @@ pids+=($!)
 sleep 0.5
 trial=$tb/trial/Объект
 rm -rf "$tb/trial"
+# The register below counts this trial's reads and writes alone.
+find "$WINEPREFIX/drive_c/users" -maxdepth 4 -type d -path '*/AppData/Roaming/tarvil-config' -exec rm -rf {} + 2>/dev/null || true
 mkdir -p "$trial"
 cli="$installed/bin/tarvil-cli.exe"
 (
@@ -143,6 +149,15 @@ grep -q 'Трансивер хранит записанную конфигура
     { cat "$trial/write.err" >&2; exit 1; }
 echo "the installed tarvil-cli read, converted through CSV and .xlsx, wrote and verified over LAN:"
 tail -n 2 "$trial/write.err" | sed 's/^/  /'
+# The journal of those reads and the write, as the register of transceivers
+# sees it: the transceiver written once, and read last by the verify.
+(cd "$trial" && wine "$cli" register --json >register.json 2>register.err) ||
+    { cat "$trial/register.err" >&2; echo "tarvil-cli register failed" >&2; exit 1; }
+json=$trial/register.json
+grep -Eq '"writes": 1,?[[:space:]]*$' "$json" && [ "$(grep -c '"outcome": "done"' "$json")" = 2 ] &&
+    [ "$(grep -c '"copyState": "intact"' "$json")" = 2 ] ||
+    { cat "$json" >&2; echo "the register does not list the write and the read" >&2; exit 1; }
+echo "  the register lists the transceiver: one write, the last read, both with their copies"
 
 # The window, started with a .tvc as a double click starts it, under a
 # virtual display with the windows platform: a good file is loaded without a
@@ -189,8 +204,28 @@ fi
 open_with "чужой.tvc"
 grep -q 'Загрузка конфигурации' "$trial/titles.txt" ||
     { echo "tarvil-config did not load the foreign file given to it" >&2; exit 1; }
-unset DISPLAY
 echo "the installed tarvil-config loads the .tvc it is started with (picture: $tb/window-under-wine.png)"
+
+# The register of transceivers, started as its Start-menu entry starts it.
+(cd "$trial" && exec wine "$installed/bin/tarvil-register.exe" -platform windows) >/dev/null 2>&1 &
+register_app=$!
+for _ in $(seq 600); do
+    window_titles | grep -q 'Журнал трансиверов' && break
+    sleep 0.2
+done
+sleep 2
+window_titles >"$trial/titles.txt"
+if grep -q 'Журнал трансиверов' "$trial/titles.txt"; then
+    id=$(xdotool search --onlyvisible --name 'Журнал трансиверов' 2>/dev/null | head -n 1)
+    import -window "${id:-root}" "$tb/register-under-wine.png"
+fi
+kill $register_app 2>/dev/null || true
+wineserver -k 2>/dev/null || true
+wineserver -w 2>/dev/null || true
+grep -q 'Журнал трансиверов' "$trial/titles.txt" ||
+    { echo "tarvil-register showed no window; the display has:" >&2; cat "$trial/titles.txt" >&2; exit 1; }
+unset DISPLAY
+echo "the installed tarvil-register shows the register (picture: $tb/register-under-wine.png)"
 
 uninstaller="$installed/Uninstall.exe"
 wine "$uninstaller" /S
@@ -204,8 +239,8 @@ if wine reg query 'HKLM\Software\Classes\.tvc' >/dev/null 2>&1; then
     echo "the uninstaller left the .tvc association" >&2
     exit 1
 fi
-if find "$WINEPREFIX/drive_c" -name 'Конфигуратор Тарвил-QZT.lnk' | grep -q .; then
-    echo "the uninstaller left the Start-menu entry" >&2
+if find "$WINEPREFIX/drive_c" \( -name 'Конфигуратор Тарвил-QZT.lnk' -o -name 'Журнал трансиверов.lnk' \) | grep -q .; then
+    echo "the uninstaller left a Start-menu entry" >&2
     exit 1
 fi
 echo "uninstalled: nothing of the tool is left"

@@ -2,6 +2,7 @@
 // in kCommands.
 #include "cli/Cli.h"
 #include "cli/DeviceCommands.h"
+#include "cli/RegisterCommand.h"
 
 #include "files/ConfigReport.h"
 #include "files/Configuration.h"
@@ -197,8 +198,11 @@ const Command kCommands[] = {
      "tarvil-cli verify 12345.tvc --lan 192.168.1.221", Lan | Json | Catalogue | TimeoutScale | UdpPort, Lan, 1, 1,
      verifyCommand},
     {"ports", "", "последовательные порты и права доступа к ним", "tarvil-cli ports", Json, 0, 0, 0, portsCommand},
-    {"journal", "", "журнал записей, новые сначала", "tarvil-cli journal --serial 12345", Json | Serial, 0, 0, 0,
+    {"journal", "", "журнал записей и чтений, новые сначала", "tarvil-cli journal --serial 12345", Json | Serial, 0, 0, 0,
      journalCommand},
+    {"register", "", "журнал трансиверов: по одной строке на заводской номер (последняя запись, последнее чтение, "
+     "число записей), последние действия сначала; с --serial ещё история трансивера",
+     "tarvil-cli register --serial 12345", Json | Serial, 0, 0, 0, registerCommand},
 };
 
 } // namespace

@@ -145,7 +145,7 @@ private slots:
                                     "import-xlsx XLSX"}) {
             QVERIFY2(r.outText().contains(QStringLiteral("\n  ") + QString::fromUtf8(command)), command);
         }
-        QCOMPARE(r.outText().count(QStringLiteral("пример: tarvil-cli ")), 11);
+        QCOMPARE(r.outText().count(QStringLiteral("пример: tarvil-cli ")), 12);
         QVERIFY(r.outText().contains(QStringLiteral("3  трансивер не ответил")));
         const Run one = cli({QStringLiteral("diff"), QStringLiteral("--help")});
         QCOMPARE(one.status, 0);
