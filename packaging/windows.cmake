@@ -25,13 +25,18 @@ set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
 # The Start-menu entry starts the tool in the user's folder (%USERPROFILE%),
 # where it looks for the user's own CentralType.txt first, as it looks in the
 # home folder on Linux; without one it takes the sample installed with it.
+# The register of transceivers beside it, started the same way: "Открыть в
+# программе настройки" hands a copy to the tool in the same folder.
 set(TARVIL_SHORTCUT "$SMPROGRAMS\\$STARTMENU_FOLDER\\Конфигуратор Тарвил-QZT.lnk")
+set(TARVIL_REGISTER_SHORTCUT "$SMPROGRAMS\\$STARTMENU_FOLDER\\Журнал трансиверов.lnk")
 set(CPACK_NSIS_CREATE_ICONS_EXTRA "
   SetOutPath \"$PROFILE\"
   CreateShortCut \"${TARVIL_SHORTCUT}\" \"$INSTDIR\\bin\\tarvil-config.exe\" \"\" \"$INSTDIR\\bin\\tarvil-config.exe\" 0
+  CreateShortCut \"${TARVIL_REGISTER_SHORTCUT}\" \"$INSTDIR\\bin\\tarvil-register.exe\" \"\" \"$INSTDIR\\bin\\tarvil-register.exe\" 0
   SetOutPath \"$INSTDIR\"")
 set(CPACK_NSIS_DELETE_ICONS_EXTRA "
-  Delete \"$SMPROGRAMS\\$MUI_TEMP\\Конфигуратор Тарвил-QZT.lnk\"")
+  Delete \"$SMPROGRAMS\\$MUI_TEMP\\Конфигуратор Тарвил-QZT.lnk\"
+  Delete \"$SMPROGRAMS\\$MUI_TEMP\\Журнал трансиверов.lnk\"")
 
 # A double click on a .tvc opens it in the tool (tarvil-config FILE loads it
 # as \"Загрузить\" would). The uninstaller takes .tvc back only while it is

@@ -19,9 +19,9 @@ name=$(dpkg-deb -f "$deb" Package)
 [ "$name" = tarvil-config ] || fail "package name is '$name'"
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
-# shlibdeps found the Qt libraries the programs link, and the platform
+# shlibdeps found the Qt and workbook libraries the programs link, and the platform
 # plugins are asked for by name.
-for dep in libqt6widgets6 libqt6serialport6 libqt6network6 libc6 qt6-qpa-plugins; do
+for dep in libqt6widgets6 libqt6serialport6 libqt6network6 libc6 qt6-qpa-plugins libxlsxwriter4 libminizip1; do
     grep -q "\b$dep\b" <<<"$depends" || fail "Depends lacks $dep"
 done
 
@@ -42,7 +42,8 @@ fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 dpkg-deb -x "$deb" "$work"
-desktop=$(find "$work/usr/share/applications" -name '*.desktop' | head -n 1)
+desktop=$work/usr/share/applications/ru.tarvil.TarvilConfig.desktop
+register=$work/usr/share/applications/ru.tarvil.TarvilRegister.desktop
 metainfo=$(find "$work/usr/share/metainfo" -name '*.xml' | head -n 1)
 # A double click on a .tvc opens it: the entry takes a file, of the type the
 # package declares.
@@ -50,8 +51,11 @@ grep -qx 'MimeType=application/x-tarvil-config;' "$desktop" || fail "the desktop
 grep -q '^Exec=tarvil-config %f$' "$desktop" || fail "the desktop entry does not pass the file"
 grep -q 'type="application/x-tarvil-config"' "$work/usr/share/mime/packages/ru.tarvil.TarvilConfig.xml" ||
     fail "the package declares no type for .tvc files"
+# The register of transceivers has its own entry, which starts it.
+grep -q '^Exec=tarvil-register$' "$register" || fail "the register's desktop entry does not start tarvil-register"
 if command -v desktop-file-validate >/dev/null 2>&1; then
     desktop-file-validate "$desktop" || fail "desktop-file-validate: $desktop"
+    desktop-file-validate "$register" || fail "desktop-file-validate: $register"
 else
     echo "desktop-file-validate not found: the desktop entry was not validated"
 fi

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Installs the build dependencies from the distribution's packages when they
 # are missing (Debian 12, Ubuntu 22.04 or later). Nothing else is fetched.
-#   scripts/deps.sh        the build: CMake, g++, Qt 6
+#   scripts/deps.sh        the build: CMake, g++, Qt 6, and the workbook's
+#                          libraries libxlsxwriter and minizip (with zlib)
 #   scripts/deps.sh fuzz     and clang with libFuzzer and the sanitizer runtimes
 #   scripts/deps.sh package  and what `make package` needs: dpkg-shlibdeps and
 #                            file for CPack's .deb, the desktop-entry and
 #                            AppStream validators for the package check
 #   scripts/deps.sh windows  and what `make windows` and `make windows-test`
-#                            need: the MinGW-w64 cross compilers, Ninja,
+#                            need: the MinGW-w64 cross compilers and zlib, Ninja,
 #                            dpkg-source (for Qt's source package), NSIS,
 #                            Wine, Qt's translations, and for the trial of
 #                            the window under Wine Xvfb, xdotool, ImageMagick
@@ -28,7 +29,8 @@ have_all() {
     command -v make >/dev/null 2>&1 &&
     { [ -f /usr/lib/x86_64-linux-gnu/cmake/Qt6SerialPort/Qt6SerialPortConfig.cmake ] ||
       ls /usr/lib/*/cmake/Qt6SerialPort/Qt6SerialPortConfig.cmake >/dev/null 2>&1; } &&
-    ls /usr/lib/*/cmake/Qt6Widgets/Qt6WidgetsConfig.cmake >/dev/null 2>&1
+    ls /usr/lib/*/cmake/Qt6Widgets/Qt6WidgetsConfig.cmake >/dev/null 2>&1 &&
+    [ -f /usr/include/xlsxwriter.h ] && [ -f /usr/include/minizip/unzip.h ] && [ -f /usr/include/zlib.h ]
 }
 
 # clang links a libFuzzer target with the sanitizers.
@@ -52,6 +54,7 @@ have_package() {
 
 have_windows() {
     command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1 && command -v ninja >/dev/null 2>&1 &&
+    [ -f /usr/x86_64-w64-mingw32/include/zlib.h ] &&
     command -v dpkg-source >/dev/null 2>&1 && command -v makensis >/dev/null 2>&1 &&
     command -v wine >/dev/null 2>&1 && command -v Xvfb >/dev/null 2>&1 && command -v xdotool >/dev/null 2>&1 &&
     command -v import >/dev/null 2>&1 && command -v xwininfo >/dev/null 2>&1 &&
@@ -75,7 +78,7 @@ serial=qt6-serialport-dev
 if ! apt-cache show "$serial" >/dev/null 2>&1; then
     serial=libqt6serialport6-dev
 fi
-packages=(cmake g++ make qt6-base-dev "$serial" libgl-dev)
+packages=(cmake g++ make qt6-base-dev "$serial" libgl-dev libxlsxwriter-dev libminizip-dev zlib1g-dev)
 if [ "$want_fuzz" = yes ]; then
     packages+=(clang)
     # The sanitizer and libFuzzer runtimes have a package of their own on
@@ -90,7 +93,7 @@ if [ "$want_package" = yes ]; then
     packages+=(dpkg-dev file appstream desktop-file-utils)
 fi
 if [ "$want_windows" = yes ]; then
-    packages+=(g++-mingw-w64-x86-64-posix ninja-build dpkg-dev xz-utils nsis wine64 wine qt6-translations-l10n
+    packages+=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev ninja-build dpkg-dev xz-utils nsis wine64 wine qt6-translations-l10n
                xvfb xdotool x11-utils imagemagick fonts-dejavu-core)
 fi
 DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${packages[@]}" >/dev/null

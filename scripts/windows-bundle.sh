@@ -6,8 +6,9 @@
 #       for the standard boxes, and every DLL the programs and plugins import
 #       (Qt's and MinGW's run-time), found by reading their import tables;
 #       all stripped of debug information
-#   scripts/windows-bundle.sh check DIR   fails if any .exe or .dll in DIR
-#       imports a DLL that is neither in DIR/bin nor a Windows system DLL
+#   scripts/windows-bundle.sh check DIR   fails if a program (or zlib1.dll)
+#       is missing from DIR/bin, or if any .exe or .dll in DIR imports a DLL
+#       that is neither in DIR/bin nor a Windows system DLL
 # WIN_QT names Qt for Windows (scripts/windows-qt.sh).
 set -euo pipefail
 
@@ -48,6 +49,8 @@ in_bundle() { find "$bin" -maxdepth 1 -iname "$1" -print -quit | grep -q .; }
 
 search_dirs() {
     echo "$qt/bin"
+    # zlib's DLL, which the workbook's libraries use (libz-mingw-w64).
+    echo /usr/x86_64-w64-mingw32/lib
     local f
     for f in libstdc++-6.dll libwinpthread-1.dll; do
         dirname "$(x86_64-w64-mingw32-g++-posix -print-file-name=$f)"
@@ -94,7 +97,7 @@ fill() {
                 continue
             fi
             if ! source=$(find_dll "$dll"); then
-                echo "$(basename "$file") imports $dll, found neither in Qt nor in MinGW's run-time" >&2
+                echo "$(basename "$file") imports $dll, found neither in Qt, zlib nor MinGW's run-time" >&2
                 exit 1
             fi
             cp "$source" "$bin/"
@@ -106,8 +109,18 @@ fill() {
     echo "Bundle filled: $(find "$dir" -type f | wc -l) files, $(du -sh "$dir" | cut -f1)."
 }
 
+# What the bundle must hold whatever the import tables say: the programs,
+# and zlib's DLL for the workbook's libraries.
+required_files=(tarvil-config.exe tarvil-cli.exe tarvil-register.exe zlib1.dll)
+
 check() {
-    local status=0 file dll count=0
+    local status=0 file dll count=0 name
+    for name in "${required_files[@]}"; do
+        if ! in_bundle "$name"; then
+            echo "MISSING: bin/$name" >&2
+            status=1
+        fi
+    done
     while IFS= read -r file; do
         count=$((count + 1))
         while IFS= read -r dll; do
@@ -119,7 +132,7 @@ check() {
         done < <(imports "$file")
     done < <(find "$dir" -iname '*.exe' -o -iname '*.dll')
     if [ $status = 0 ]; then
-        echo "Bundle checked: every DLL that its $count programs and libraries import is in it or is Windows' own."
+        echo "Bundle checked: ${required_files[*]} are in it, and every DLL that its $count programs and libraries import is in it or is Windows' own."
     fi
     return $status
 }

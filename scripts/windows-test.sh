@@ -7,8 +7,10 @@
 #   3. the test suite built for Windows and run by CTest under Wine, with the
 #      offscreen platform; what Windows cannot run is named with its reason;
 #   4. the installer tried as a user would: installed silently, tarvil-cli
-#      writing and reading the native simulator over LAN, tarvil-config
-#      started with a .tvc, the uninstaller removing what was installed.
+#      writing and reading the native simulator over LAN, the register of
+#      transceivers listing it, tarvil-config started with a .tvc,
+#      tarvil-register showing its window, the uninstaller removing what was
+#      installed.
 #   scripts/windows-test.sh BUILD TEST_BUILD
 set -euo pipefail
 
@@ -83,7 +85,8 @@ echo "COM5 is $pty (a simulator that does not answer)"
 
 step "The test suite for Windows (build: $tb)"
 "$WIN_QT/bin/qt-cmake" -S "$root" -B "$tb" -G Ninja -DQT_CHAINLOAD_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DTARVIL_BUILD_TESTS=ON -DTARVIL_NATIVE_SIM="$sim" >"$tb/configure.log" 2>&1 ||
+    -DCMAKE_BUILD_TYPE=Release -DTARVIL_BUILD_TESTS=ON -DTARVIL_NATIVE_SIM="$sim" \
+    -DTARVIL_WIN_LIBS="${WIN_LIBS:-$HOME/.cache/tarvil-config/win64-libs}" >"$tb/configure.log" 2>&1 ||
     { tail -n 30 "$tb/configure.log" >&2; exit 1; }
 cmake --build "$tb" --parallel "$jobs"
 # Keep one wineserver, and Wine's own services, for the whole run: every test
@@ -109,7 +112,7 @@ installer=$root/$build/tarvil-config-$version-win64.exe
 wine "$installer" /S
 wineserver -w
 installed="$WINEPREFIX/drive_c/Program Files/Tarvil-QZT"
-for f in bin/tarvil-config.exe bin/tarvil-cli.exe bin/Qt6Core.dll bin/platforms/qwindows.dll \
+for f in bin/tarvil-config.exe bin/tarvil-cli.exe bin/tarvil-register.exe bin/Qt6Core.dll bin/platforms/qwindows.dll \
          share/tarvil-config/CentralType.txt Uninstall.exe; do
     [ -f "$installed/$f" ] || { echo "the installer did not put $f in place" >&2; exit 1; }
 done
@@ -117,7 +120,9 @@ wine reg query 'HKLM\Software\Classes\.tvc' | grep -q TarvilQZT.Configuration ||
     { echo ".tvc is not associated with the tool" >&2; exit 1; }
 find "$WINEPREFIX/drive_c" -name 'Конфигуратор Тарвил-QZT.lnk' | grep -q . ||
     { echo "no Start-menu entry" >&2; exit 1; }
-echo "installed: programs, Qt, the sample catalogue, the uninstaller, the Start-menu entry, .tvc"
+find "$WINEPREFIX/drive_c" -name 'Журнал трансиверов.lnk' | grep -q . ||
+    { echo "no Start-menu entry for the register of transceivers" >&2; exit 1; }
+echo "installed: programs, Qt, the sample catalogue, the uninstaller, the Start-menu entries, .tvc"
 
 port=29790
 "$sim" --lan "127.0.0.2:$port" --quiet >"$tb/sim-lan.log" 2>&1 &
@@ -125,19 +130,34 @@ pids+=($!)
 sleep 0.5
 trial=$tb/trial/Объект
 rm -rf "$tb/trial"
+# The register below counts this trial's reads and writes alone.
+find "$WINEPREFIX/drive_c/users" -maxdepth 4 -type d -path '*/AppData/Roaming/tarvil-config' -exec rm -rf {} + 2>/dev/null || true
 mkdir -p "$trial"
 cli="$installed/bin/tarvil-cli.exe"
 (
     cd "$trial"
     wine "$cli" read --lan 127.0.0.2 --udp-port $port -o "до записи.tvc" >read.out 2>read.err
     wine "$cli" export-csv "до записи.tvc" -o "объекты.csv"
-    wine "$cli" import-csv "объекты.csv" --into "до записи.tvc" -o "новая.tvc"
+    wine "$cli" import-csv "объекты.csv" --into "до записи.tvc" -o "из csv.tvc"
+    # The workbook, through the libraries and zlib1.dll the installer carries.
+    wine "$cli" export-xlsx "до записи.tvc" -o "объекты.xlsx"
+    wine "$cli" import-xlsx "объекты.xlsx" --into "до записи.tvc" -o "новая.tvc"
+    cmp -s "из csv.tvc" "новая.tvc" || { echo "the workbook's objects differ from the CSV's" >&2; exit 1; }
     wine "$cli" write "новая.tvc" --lan 127.0.0.2 --udp-port $port --verify >write.out 2>write.err
 ) || { cat "$trial"/*.err >&2; echo "the installed tarvil-cli failed against the simulator" >&2; exit 1; }
 grep -q 'Трансивер хранит записанную конфигурацию.' "$trial/write.out" ||
     { cat "$trial/write.err" >&2; exit 1; }
-echo "the installed tarvil-cli read, converted, wrote and verified over LAN:"
+echo "the installed tarvil-cli read, converted through CSV and .xlsx, wrote and verified over LAN:"
 tail -n 2 "$trial/write.err" | sed 's/^/  /'
+# The journal of those reads and the write, as the register of transceivers
+# sees it: the transceiver written once, and read last by the verify.
+(cd "$trial" && wine "$cli" register --json >register.json 2>register.err) ||
+    { cat "$trial/register.err" >&2; echo "tarvil-cli register failed" >&2; exit 1; }
+json=$trial/register.json
+grep -Eq '"writes": 1,?[[:space:]]*$' "$json" && [ "$(grep -c '"outcome": "done"' "$json")" = 2 ] &&
+    [ "$(grep -c '"copyState": "intact"' "$json")" = 2 ] ||
+    { cat "$json" >&2; echo "the register does not list the write and the read" >&2; exit 1; }
+echo "  the register lists the transceiver: one write, the last read, both with their copies"
 
 # The window, started with a .tvc as a double click starts it, under a
 # virtual display with the windows platform: a good file is loaded without a
@@ -184,8 +204,28 @@ fi
 open_with "чужой.tvc"
 grep -q 'Загрузка конфигурации' "$trial/titles.txt" ||
     { echo "tarvil-config did not load the foreign file given to it" >&2; exit 1; }
-unset DISPLAY
 echo "the installed tarvil-config loads the .tvc it is started with (picture: $tb/window-under-wine.png)"
+
+# The register of transceivers, started as its Start-menu entry starts it.
+(cd "$trial" && exec wine "$installed/bin/tarvil-register.exe" -platform windows) >/dev/null 2>&1 &
+register_app=$!
+for _ in $(seq 600); do
+    window_titles | grep -q 'Журнал трансиверов' && break
+    sleep 0.2
+done
+sleep 2
+window_titles >"$trial/titles.txt"
+if grep -q 'Журнал трансиверов' "$trial/titles.txt"; then
+    id=$(xdotool search --onlyvisible --name 'Журнал трансиверов' 2>/dev/null | head -n 1)
+    import -window "${id:-root}" "$tb/register-under-wine.png"
+fi
+kill $register_app 2>/dev/null || true
+wineserver -k 2>/dev/null || true
+wineserver -w 2>/dev/null || true
+grep -q 'Журнал трансиверов' "$trial/titles.txt" ||
+    { echo "tarvil-register showed no window; the display has:" >&2; cat "$trial/titles.txt" >&2; exit 1; }
+unset DISPLAY
+echo "the installed tarvil-register shows the register (picture: $tb/register-under-wine.png)"
 
 uninstaller="$installed/Uninstall.exe"
 wine "$uninstaller" /S
@@ -199,8 +239,8 @@ if wine reg query 'HKLM\Software\Classes\.tvc' >/dev/null 2>&1; then
     echo "the uninstaller left the .tvc association" >&2
     exit 1
 fi
-if find "$WINEPREFIX/drive_c" -name 'Конфигуратор Тарвил-QZT.lnk' | grep -q .; then
-    echo "the uninstaller left the Start-menu entry" >&2
+if find "$WINEPREFIX/drive_c" \( -name 'Конфигуратор Тарвил-QZT.lnk' -o -name 'Журнал трансиверов.lnk' \) | grep -q .; then
+    echo "the uninstaller left a Start-menu entry" >&2
     exit 1
 fi
 echo "uninstalled: nothing of the tool is left"

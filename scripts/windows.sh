@@ -5,7 +5,8 @@
 #   scripts/windows.sh test    the test suite built for Windows and run under
 #                              Wine in build-windows-test/, then the installer
 #                              tried there as a user would
-# Qt for Windows comes from scripts/windows-qt.sh, built once into WIN_QT.
+# Qt for Windows comes from scripts/windows-qt.sh, built once into WIN_QT, and
+# the workbook's libraries from scripts/windows-libs.sh, into WIN_LIBS.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -18,7 +19,9 @@ test_build=${WIN_TEST_BUILD:-build-windows-test}
 toolchain=$root/cmake/mingw-w64-x86_64.cmake
 version=$(sed -n 's/^project(TarvilConfig VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 
+export WIN_LIBS=${WIN_LIBS:-$HOME/.cache/tarvil-config/win64-libs}
 bash scripts/windows-qt.sh "$WIN_QT"
+bash scripts/windows-libs.sh "$WIN_LIBS"
 
 # The programs against that Qt. qt-cmake brings Qt's own toolchain file; the
 # compilers come from the repository's, wherever Qt was built from.
@@ -27,7 +30,7 @@ configure() {
     shift
     mkdir -p "$dir"
     "$WIN_QT/bin/qt-cmake" -S "$root" -B "$dir" -G Ninja \
-        -DQT_CHAINLOAD_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release "$@" >"$dir/configure.log" 2>&1 ||
+        -DQT_CHAINLOAD_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release -DTARVIL_WIN_LIBS="$WIN_LIBS" "$@" >"$dir/configure.log" 2>&1 ||
         { tail -n 30 "$dir/configure.log" >&2; exit 1; }
 }
 

@@ -33,6 +33,8 @@ FileCommands::FileCommands(LinkView &view, TrackedDialogs &boxes, Links &links, 
     boxes_.afterBoxes = [this] { showJournalWarning(); };
     connect(&links_.writer(), &WriteTransaction::finished, this,
             [this](const WriteOutcome &outcome) { journalWrite(outcome); });
+    connect(&links_.reader(), &ReadTransaction::finished, this,
+            [this](const ReadOutcome &outcome) { journalRead(outcome); });
 }
 
 FileCommands::~FileCommands() { boxes_.afterBoxes = nullptr; }
@@ -109,30 +111,42 @@ void FileCommands::loadChosenFile(const QString &path)
 
 void FileCommands::journalWrite(const WriteOutcome &outcome)
 {
-    // The copy and its line cost about a millisecond: they follow once the
-    // handler that ended the write, and whatever it posted (a result box),
-    // have run, so that the journal never holds a write up. A write cut
-    // short is journalled at once, for the tool may be closing. A write a
-    // check refused sent nothing and is not journalled.
+    // A write a check refused sent nothing and is not journalled.
     if (outcome.result == WriteOutcome::Result::Refused)
         return;
-    if (outcome.result != WriteOutcome::Result::Interrupted) {
-        QMetaObject::invokeMethod(
-            this,
-            [this, outcome] {
-                QMetaObject::invokeMethod(
-                    this, [this, outcome] { journalNow(outcome); }, Qt::QueuedConnection);
-            },
-            Qt::QueuedConnection);
-        return;
-    }
-    journalNow(outcome);
+    journalLater(outcome.result == WriteOutcome::Result::Interrupted,
+                 [this, outcome](QString *why) { return journal_->append(outcome, why); });
 }
 
-void FileCommands::journalNow(const WriteOutcome &outcome)
+void FileCommands::journalRead(const ReadOutcome &outcome)
+{
+    journalLater(outcome.result == Outcome::Result::Interrupted,
+                 [this, outcome](QString *why) { return journal_->append(outcome, why); });
+}
+
+void FileCommands::journalLater(bool interrupted, std::function<bool(QString *)> append)
+{
+    // The copy and its line cost about a millisecond: they follow once the
+    // handler that ended the write or read, and whatever it posted (a result
+    // box), have run, so that the journal never holds a transfer up. One cut
+    // short is journalled at once, for the tool may be closing.
+    if (interrupted) {
+        journalNow(append);
+        return;
+    }
+    QMetaObject::invokeMethod(
+        this,
+        [this, append = std::move(append)] {
+            QMetaObject::invokeMethod(
+                this, [this, append] { journalNow(append); }, Qt::QueuedConnection);
+        },
+        Qt::QueuedConnection);
+}
+
+void FileCommands::journalNow(const std::function<bool(QString *)> &append)
 {
     QString reason;
-    if (!journal_->append(outcome, &reason) && !journalWarned_ && !journalProblem_)
+    if (!append(&reason) && !journalWarned_ && !journalProblem_)
         journalProblem_ = reason;
     showJournalWarning();
 }

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "link/ReadOutcome.h"
 #include "link/WriteOutcome.h"
 
 #include <QObject>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -17,10 +19,10 @@ class Links;
 class ObjectTable;
 class TrackedDialogs;
 
-// "Загрузить" and "Сохранить", and the journal of writes and saves: each
-// write or save that has ended goes into the journal once its own result has
-// been shown, and a journal that cannot be written is said once per run,
-// after the write's boxes.
+// "Загрузить" and "Сохранить", and the journal of writes, saves and reads:
+// each that has ended goes into the journal once its own result has been
+// shown, and a journal that cannot be written is said once per run, after
+// the boxes of what it records.
 class FileCommands : public QObject {
     Q_OBJECT
 public:
@@ -41,9 +43,11 @@ public:
 
 private:
     void loadChosenFile(const QString &path);
-    // A write or save has ended: into the journal, which never stops it.
+    // A write, save or read has ended: into the journal, which never stops it.
     void journalWrite(const WriteOutcome &outcome);
-    void journalNow(const WriteOutcome &outcome);
+    void journalRead(const ReadOutcome &outcome);
+    void journalLater(bool interrupted, std::function<bool(QString *)> append);
+    void journalNow(const std::function<bool(QString *)> &append);
     void showJournalWarning();
 
     LinkView &view_;

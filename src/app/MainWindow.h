@@ -43,7 +43,7 @@ public:
     ObjectPanel &objectPanel() { return *objectPanel_; }
     CommonPanel &commonPanel() { return *commonPanel_; }
     Dialogs &dialogs() { return *dialogs_; }
-    // The journal of writes and saves, in the user's data folder.
+    // The journal of writes, saves and reads, in the user's data folder.
     Journal &journal();
 
     // Handlers of the window's events.

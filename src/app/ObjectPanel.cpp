@@ -5,6 +5,7 @@
 #include "app/ObjectGrid.h"
 #include "app/TablePolicy.h"
 #include "files/ObjectCsv.h"
+#include "files/ObjectXlsx.h"
 #include "link/Texts.h"
 
 #include <QAction>
@@ -15,7 +16,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QSaveFile>
-#include <QSet>
 #include <QVBoxLayout>
 
 namespace tarvil {
@@ -107,11 +107,16 @@ ObjectPanel::ObjectPanel(Dialogs &dialogs, QWidget *parent) : QWidget(parent), d
     exportCsv->setObjectName(QStringLiteral("ItemExportCsv"));
     auto *importCsv = new QAction(texts::kImportObjects, grid_);
     importCsv->setObjectName(QStringLiteral("ItemImportCsv"));
-    grid_->addAction(exportCsv);
-    grid_->addAction(importCsv);
+    auto *exportXlsx = new QAction(texts::kExportObjectsXlsx, grid_);
+    exportXlsx->setObjectName(QStringLiteral("ItemExportXlsx"));
+    auto *importXlsx = new QAction(texts::kImportObjectsXlsx, grid_);
+    importXlsx->setObjectName(QStringLiteral("ItemImportXlsx"));
+    grid_->addActions({exportCsv, importCsv, exportXlsx, importXlsx});
     grid_->setContextMenuPolicy(Qt::ActionsContextMenu);
     connect(exportCsv, &QAction::triggered, this, &ObjectPanel::exportObjectsCsv);
     connect(importCsv, &QAction::triggered, this, &ObjectPanel::importObjectsCsv);
+    connect(exportXlsx, &QAction::triggered, this, &ObjectPanel::exportObjectsXlsx);
+    connect(importXlsx, &QAction::triggered, this, &ObjectPanel::importObjectsXlsx);
     connect(grid_, &ObjectGridView::rowClicked, table_.get(), &ObjectTable::moveToViewRow);
     connect(grid_, &ObjectGridView::moveByRequested, table_.get(), &ObjectTable::moveBy);
     connect(grid_, &ObjectGridView::firstRequested, table_.get(), &ObjectTable::first);
@@ -261,30 +266,66 @@ void ObjectPanel::openTables(const QString &cataloguePath)
         dialogs_.message(UserMessage{error, QStringLiteral("Ошибка"), MsgIcon::Error, MsgButtons::Ok, false});
 }
 
+namespace {
+
+bool saveBytes(const QString &path, const QByteArray &bytes, QString *error)
+{
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
+        return true;
+    *error = file.errorString();
+    return false;
+}
+
+} // namespace
+
 void ObjectPanel::exportObjectsCsv()
 {
     const auto path = dialogs_.saveFileName({QStringLiteral("Экспорт объектов в CSV"), QStringLiteral("objects"),
                                              texts::kCsvFilter, QStringLiteral("csv")});
     if (!path || path->isEmpty())
         return;
-    const QByteArray bytes = objectsToCsv(table_->rows());
-    QSaveFile file(*path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        dialogs_.message(texts::exportFailed(*path, file.errorString()));
+    QString error;
+    if (!saveBytes(*path, objectsToCsv(table_->rows()), &error))
+        dialogs_.message(texts::exportFailed(*path, error));
+}
+
+void ObjectPanel::exportObjectsXlsx()
+{
+    const auto path = dialogs_.saveFileName({QStringLiteral("Экспорт объектов в XLSX"), QStringLiteral("objects"),
+                                             texts::kXlsxFilter, QStringLiteral("xlsx")});
+    if (!path || path->isEmpty())
+        return;
+    QString error;
+    const std::optional<QByteArray> workbook = objectsToXlsx(table_->rows(), &error);
+    if (!workbook || !saveBytes(*path, *workbook, &error))
+        dialogs_.message(texts::exportFailed(*path, error));
 }
 
 void ObjectPanel::importObjectsCsv()
 {
     const auto path = dialogs_.openFileName({QStringLiteral("Импорт объектов из CSV"), QString(), texts::kCsvFilter,
                                              QStringLiteral("csv")});
-    if (!path || path->isEmpty())
-        return;
-    const CsvObjects read = readObjectsCsv(*path);
+    if (path && !path->isEmpty())
+        replaceObjects(*path, readObjectsCsv);
+}
+
+void ObjectPanel::importObjectsXlsx()
+{
+    const auto path = dialogs_.openFileName({QStringLiteral("Импорт объектов из XLSX"), QString(),
+                                             texts::kXlsxFilter, QStringLiteral("xlsx")});
+    if (path && !path->isEmpty())
+        replaceObjects(*path, readObjectsXlsx);
+}
+
+void ObjectPanel::replaceObjects(const QString &path,
+                                 SheetObjects (*readList)(const QString &, const QList<ObjectRow> *))
+{
+    // The table's objects tell a phone whose "+" a spreadsheet dropped.
+    const QList<ObjectRow> current = table_->rows();
+    const SheetObjects read = readList(path, &current);
     if (!read.ok()) {
-        QSet<int> lines;
-        for (const CsvProblem &p : read.problems)
-            lines.insert(p.line);
-        dialogs_.message(texts::importRefused(*path, int(lines.size()), describeProblems(read.problems, 10)));
+        dialogs_.message(texts::importRefused(path, read.failingRows(), read.describe(10), read.advice()));
         return;
     }
     table_->replaceRows(read.rows);

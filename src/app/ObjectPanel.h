@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/Dialogs.h"
+#include "files/ObjectSheet.h"
 #include "model/ConfigImage.h"
 #include "model/ObjectRow.h"
 #include "model/ObjectTable.h"
@@ -49,12 +50,16 @@ public:
     PanelTypeCatalogue &catalogue() { return *catalogue_; }
     QLineEdit *fieldEdit(ObjectField field) const { return edits_.value(field, nullptr); }
 
-    // DBGrid1's context menu: the stored rows to a CSV file, and the rows of
-    // a CSV file in place of the table's, only when every line passes.
+    // DBGrid1's context menu: the stored rows to a CSV file or a workbook,
+    // and the rows of one in place of the table's, only when every row passes.
     void exportObjectsCsv();
     void importObjectsCsv();
+    void exportObjectsXlsx();
+    void importObjectsXlsx();
 
 private:
+    void replaceObjects(const QString &path, SheetObjects (*readList)(const QString &, const QList<ObjectRow> *));
+
     // ObjectTableUi
     MsgAnswer showMessage(const UserMessage &message) override;
     void focusField(ObjectField field) override;

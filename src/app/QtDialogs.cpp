@@ -1,14 +1,18 @@
 #include "app/QtDialogs.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTranslator>
 #include <QVBoxLayout>
 
 namespace tarvil {
@@ -208,5 +212,18 @@ QString PortChooserDialog::choice() const
 }
 
 void PortChooserDialog::updateOk() { ok_->setEnabled(!choice().isEmpty()); }
+
+void installQtTranslations()
+{
+    auto *texts = new QTranslator(QCoreApplication::instance());
+    for (const QString &folder : {QLibraryInfo::path(QLibraryInfo::TranslationsPath),
+                                  QCoreApplication::applicationDirPath() + QStringLiteral("/translations")}) {
+        if (texts->load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"), folder)) {
+            QCoreApplication::installTranslator(texts);
+            return;
+        }
+    }
+    delete texts;
+}
 
 } // namespace tarvil

@@ -31,6 +31,11 @@ private:
     QWidget *parent_;
 };
 
+// Buttons of the standard boxes in the user's language, where Qt has it: Qt's
+// own translations, or those that travel with the program (Windows). Each
+// program calls it once, after creating its application.
+void installQtTranslations();
+
 // The box `message` shows, ready to run.
 std::unique_ptr<QMessageBox> makeMessageBox(const UserMessage &message, QWidget *parent = nullptr);
 

@@ -1,12 +1,10 @@
 #include "app/BForm.h"
 #include "app/MainWindow.h"
+#include "app/QtDialogs.h"
 #include "files/Journal.h"
 
 #include <QApplication>
-#include <QLibraryInfo>
-#include <QLocale>
 #include <QTimer>
-#include <QTranslator>
 
 int main(int argc, char **argv)
 {
@@ -16,16 +14,8 @@ int main(int argc, char **argv)
     // The desktop entry it was started from: its icon and name in the task bar.
     QGuiApplication::setDesktopFileName(QStringLiteral("ru.tarvil.TarvilConfig"));
 
-    // Buttons of the standard boxes in the user's language, where Qt has it:
-    // Qt's own translations, or those that travel with the program (Windows).
-    QTranslator qtTexts;
-    for (const QString &folder : {QLibraryInfo::path(QLibraryInfo::TranslationsPath),
-                                  QCoreApplication::applicationDirPath() + QStringLiteral("/translations")}) {
-        if (qtTexts.load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"), folder)) {
-            QApplication::installTranslator(&qtTexts);
-            break;
-        }
-    }
+    // The standard boxes' buttons in the user's language.
+    tarvil::installQtTranslations();
 
     tarvil::TA_Form mainWindow; // the first window: the program ends with it
     tarvil::TB_Form recodingTable;

@@ -19,7 +19,7 @@ const QList<OptionDef> &optionDefs()
     static const QList<OptionDef> defs{
         {Json, QCommandLineOption(QStringLiteral("json")), "результат одним документом JSON"},
         {Output, QCommandLineOption(QStringList{QStringLiteral("o"), QStringLiteral("output")}, QString(), QStringLiteral("ФАЙЛ")),
-         "записать результат в ФАЙЛ (без него: на стандартный вывод, для import-csv: в файл --into)"},
+         "записать результат в ФАЙЛ (без него: на стандартный вывод, для import-csv и import-xlsx: в файл --into)"},
         {Into, QCommandLineOption(QStringLiteral("into"), QString(), QStringLiteral("ФАЙЛ")),
          "файл конфигурации, общие настройки которого берутся"},
         {Catalogue, QCommandLineOption(QStringLiteral("catalogue"), QString(), QStringLiteral("ПУТЬ")),
@@ -166,8 +166,9 @@ QString helpText()
         "Использование: tarvil-cli КОМАНДА АРГУМЕНТЫ [ПАРАМЕТРЫ]\n"
         "\n"
         "Трансивер \"Тарвил-QZT\" и его файлы конфигурации (*.tvc) без окна программы. С файлами:\n"
-        "что в файле, чем различаются два файла, список объектов в CSV и обратно. С трансивером:\n"
-        "чтение конфигурации по ЛВС, запись файла по ЛВС или USB с проверкой, порты, журнал записей.\n"
+        "что в файле, чем различаются два файла, список объектов в CSV или .xlsx и обратно.\n"
+        "С трансивером: чтение конфигурации по ЛВС, запись файла по ЛВС или USB с проверкой, порты,\n"
+        "журнал записей и чтений, журнал трансиверов.\n"
         "Результат - на стандартный вывод, сообщения - на стандартный вывод ошибок.\n"
         "\n"
         "Команды:\n");

@@ -2,16 +2,17 @@
 // in kCommands.
 #include "cli/Cli.h"
 #include "cli/DeviceCommands.h"
+#include "cli/RegisterCommand.h"
 
 #include "files/ConfigReport.h"
 #include "files/Configuration.h"
 #include "files/ObjectCsv.h"
+#include "files/ObjectXlsx.h"
 #include "model/ObjectTable.h"
 #include "model/WriteChecks.h"
 
 #include <QJsonArray>
 #include <QSaveFile>
-#include <QSet>
 
 namespace tarvil::cli {
 
@@ -41,6 +42,16 @@ bool save(Context &c, const QString &path, const QByteArray &bytes)
         return false;
     }
     return true;
+}
+
+// "Объектов: N, записаны в FILE", or its JSON.
+int objectsWritten(Context &c, const QString &file, int objects)
+{
+    if (c.json)
+        c.writeJson({{QStringLiteral("file"), file}, {QStringLiteral("objects"), objects}});
+    else
+        c.out() << QStringLiteral("Объектов: %1, записаны в %2\n").arg(objects).arg(file) << Qt::flush;
+    return Done;
 }
 
 int dump(Context &c)
@@ -94,54 +105,68 @@ int exportCsv(Context &c)
     }
     if (!save(c, c.output, csv))
         return Refused;
-    if (c.json)
-        c.writeJson({{QStringLiteral("file"), c.output}, {QStringLiteral("objects"), int(config->rows.size())}});
-    else
-        c.out() << QStringLiteral("Объектов: %1, записаны в %2\n").arg(config->rows.size()).arg(c.output) << Qt::flush;
-    return Done;
+    return objectsWritten(c, c.output, int(config->rows.size()));
 }
 
-int importCsv(Context &c)
+int exportXlsx(Context &c)
 {
-    const QString csvPath = c.args.at(0);
-    const CsvObjects csv = readObjectsCsv(csvPath);
-    if (!csv.ok()) {
-        QSet<int> lines;
-        for (const CsvProblem &p : csv.problems) {
-            c.err() << "tarvil-cli: " << csvPath << ": " << p.text() << '\n';
-            lines.insert(p.line);
-        }
-        c.err() << "tarvil-cli: " << csvPath << ": "
-                << QStringLiteral("строк с ошибками: %1; ничего не записано").arg(lines.size()) << '\n'
+    const QString path = c.args.at(0);
+    const auto config = open(c, path, false);
+    if (!config)
+        return Refused;
+    QString error;
+    const std::optional<QByteArray> workbook = objectsToXlsx(config->rows, &error);
+    if (!workbook)
+        return c.refuse(c.output, error);
+    if (!save(c, c.output, *workbook))
+        return Refused;
+    return objectsWritten(c, c.output, int(config->rows.size()));
+}
+
+using SheetReader = SheetObjects (*)(const QString &path, const QList<ObjectRow> *current);
+
+// import-csv and import-xlsx: the objects of the list into the configuration
+// of --into, whose objects tell a phone that a spreadsheet changed.
+int importObjects(Context &c, SheetReader readSheet)
+{
+    const QString listPath = c.args.at(0);
+    const auto config = open(c, c.into, false);
+    if (!config)
+        return Refused;
+    const SheetObjects list = readSheet(listPath, &config->rows);
+    if (!list.ok()) {
+        for (const SheetProblem &p : list.problems)
+            c.err() << "tarvil-cli: " << listPath << ": " << p.text() << '\n';
+        if (const QString advice = list.advice(); !advice.isEmpty())
+            c.err() << "tarvil-cli: " << advice << '\n';
+        c.err() << "tarvil-cli: " << listPath << ": "
+                << QStringLiteral("строк с ошибками: %1; ничего не записано").arg(list.failingRows()) << '\n'
                 << Qt::flush;
         if (c.json) {
             QJsonArray problems;
-            for (const CsvProblem &p : csv.problems)
+            for (const SheetProblem &p : list.problems)
                 problems.append(QJsonObject{{QStringLiteral("line"), p.line},
                                             {QStringLiteral("column"), p.column},
-                                            {QStringLiteral("reason"), p.reason}});
+                                            {QStringLiteral("reason"), p.reason},
+                                            {QStringLiteral("spreadsheet"), p.spreadsheet}});
             c.writeJson({{QStringLiteral("file"), QJsonValue()}, {QStringLiteral("problems"), problems}});
         }
         return Refused;
     }
-    const auto config = open(c, c.into, false);
-    if (!config)
-        return Refused;
     // The rows as the table would sort them, the common settings as a fresh
     // window loads them from the file, built as its "Сохранить" builds them.
-    const BuiltConfig built = buildConfiguration(config->settings, asTableRows(csv.rows, *c.catalogue()));
+    const BuiltConfig built = buildConfiguration(config->settings, asTableRows(list.rows, *c.catalogue()));
     if (built.refused)
         return c.refuse(c.into, built.refused->text);
     const QString target = c.output.isEmpty() ? c.into : c.output;
     QString error;
     if (!saveConfigFile(target, built.packets, &error))
         return c.refuse(target, QStringLiteral("не удалось записать файл: %1").arg(error));
-    if (c.json)
-        c.writeJson({{QStringLiteral("file"), target}, {QStringLiteral("objects"), int(csv.rows.size())}});
-    else
-        c.out() << QStringLiteral("Объектов: %1, записаны в %2\n").arg(csv.rows.size()).arg(target) << Qt::flush;
-    return Done;
+    return objectsWritten(c, target, int(list.rows.size()));
 }
+
+int importCsv(Context &c) { return importObjects(c, readObjectsCsv); }
+int importXlsx(Context &c) { return importObjects(c, readObjectsXlsx); }
 
 const Command kCommands[] = {
     {"dump", "ФАЙЛ", "что покажет окно после загрузки файла: общие настройки и таблица объектов",
@@ -156,6 +181,13 @@ const Command kCommands[] = {
      "--into заменяется; при ошибке в любой строке ничего не записывается",
      "tarvil-cli import-csv объекты.csv --into 12345.tvc -o 12345-новый.tvc", Json | Output | Into | Catalogue, Into,
      1, 1, importCsv},
+    {"export-xlsx", "ФАЙЛ", "объекты файла в книгу .xlsx для Excel и LibreOffice: столбцы номеров и телефонов "
+     "текстовые, так что таблица не теряет «+» и ведущие нули",
+     "tarvil-cli export-xlsx 12345.tvc -o объекты.xlsx", Json | Output | Catalogue, Output, 1, 1, exportXlsx},
+    {"import-xlsx", "XLSX", "файл конфигурации с общими настройками файла --into и объектами из книги .xlsx (лист "
+     "«Объекты» или первый); без -o файл --into заменяется; при ошибке в любой строке ничего не записывается",
+     "tarvil-cli import-xlsx объекты.xlsx --into 12345.tvc -o 12345-новый.tvc", Json | Output | Into | Catalogue,
+     Into, 1, 1, importXlsx},
     {"read", "", "прочитать конфигурацию трансивера по ЛВС, сохранить её, как сохраняет окно (без -o: <номер>.tvc), "
      "и показать", "tarvil-cli read --lan 192.168.1.221 -o до-визита.tvc",
      Lan | Output | Json | Catalogue | TimeoutScale | UdpPort, Lan, 0, 0, readCommand},
@@ -166,8 +198,11 @@ const Command kCommands[] = {
      "tarvil-cli verify 12345.tvc --lan 192.168.1.221", Lan | Json | Catalogue | TimeoutScale | UdpPort, Lan, 1, 1,
      verifyCommand},
     {"ports", "", "последовательные порты, их адаптеры USB с задержкой ответа и права доступа", "tarvil-cli ports", Json, 0, 0, 0, portsCommand},
-    {"journal", "", "журнал записей, новые сначала", "tarvil-cli journal --serial 12345", Json | Serial, 0, 0, 0,
+    {"journal", "", "журнал записей и чтений, новые сначала", "tarvil-cli journal --serial 12345", Json | Serial, 0, 0, 0,
      journalCommand},
+    {"register", "", "журнал трансиверов: по одной строке на заводской номер (последняя запись, последнее чтение, "
+     "число записей), последние действия сначала; с --serial ещё история трансивера",
+     "tarvil-cli register --serial 12345", Json | Serial, 0, 0, 0, registerCommand},
 };
 
 } // namespace

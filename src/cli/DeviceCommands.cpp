@@ -97,7 +97,12 @@ public:
             if (!journal_.append(o, &why))
                 c_.err() << journalWarningText(why) << '\n' << Qt::flush;
         });
-        QObject::connect(&links_->reader(), &ReadTransaction::finished, [this](const Outcome &o) { read_ = o; });
+        QObject::connect(&links_->reader(), &ReadTransaction::finished, [this](const ReadOutcome &o) {
+            read_ = o;
+            QString why;
+            if (!journal_.append(o, &why))
+                c_.err() << journalWarningText(why) << '\n' << Qt::flush;
+        });
         gInterrupted.store(false);
         std::signal(SIGINT, onInterrupt);
     }
@@ -439,12 +444,13 @@ int journalCommand(Context &c)
     if (entries.isEmpty())
         c.out() << QStringLiteral("Журнал записей пуст (%1).\n").arg(journal.filePath());
     for (const JournalEntry &e : entries) {
-        c.out() << e.time.toString(Qt::ISODate) << "  " << e.program << "  " << e.link << ' ' << e.target
+        c.out() << e.time.toString(Qt::ISODate) << "  " << e.program << (e.isRead() ? "  read " : "  ") << e.link
+                << ' ' << e.target
                 << QStringLiteral("  № ") << e.serial << "  " << e.result;
         if (!e.message.isEmpty())
             c.out() << " (" << e.message.trimmed() << ')';
-        c.out() << "\n    sha256 " << e.sha256 << (e.copy.isEmpty() ? QString() : QStringLiteral("  копия ") + e.copy)
-                << '\n';
+        c.out() << "\n    sha256 " << (e.sha256.isEmpty() ? QStringLiteral("-") : e.sha256)
+                << (e.copy.isEmpty() ? QString() : QStringLiteral("  копия ") + e.copy) << '\n';
         if (e.answerMs && e.durationMs)
             c.out() << QStringLiteral("    адаптер USB: ответ за %1 мс на пакет, запись шла %2 с\n")
                            .arg(QString::number(*e.answerMs, 'f', 1).replace(QLatin1Char('.'), QLatin1Char(',')))

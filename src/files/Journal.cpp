@@ -70,13 +70,14 @@ QJsonObject JournalEntry::toJson() const
     QJsonObject o;
     o.insert(QStringLiteral("time"), time.toUTC().toString(Qt::ISODateWithMs));
     o.insert(QStringLiteral("program"), program);
+    o.insert(QStringLiteral("kind"), kind);
     o.insert(QStringLiteral("link"), link);
     o.insert(QStringLiteral("target"), target);
     o.insert(QStringLiteral("serial"), serial);
     o.insert(QStringLiteral("result"), result);
     if (!message.isEmpty())
         o.insert(QStringLiteral("message"), message);
-    o.insert(QStringLiteral("sha256"), sha256);
+    o.insert(QStringLiteral("sha256"), sha256.isEmpty() ? QJsonValue() : QJsonValue(sha256));
     o.insert(QStringLiteral("copy"), copy.isEmpty() ? QJsonValue() : QJsonValue(copy));
     if (answerMs)
         o.insert(QStringLiteral("answerMs"), *answerMs);
@@ -87,8 +88,8 @@ QJsonObject JournalEntry::toJson() const
 
 QByteArray JournalEntry::toJsonLine() const
 {
-    static const char *const kOrder[] = {"time",   "program", "link",   "target", "serial",
-                                         "result", "message", "sha256", "copy",
+    static const char *const kOrder[] = {"time",   "program", "kind",    "link",     "target",
+                                         "serial", "result",  "message", "sha256",   "copy",
                                          "answerMs", "durationMs"};
     const QJsonObject o = toJson();
     QByteArray line = "{";
@@ -115,6 +116,7 @@ std::optional<JournalEntry> JournalEntry::fromJson(const QJsonObject &o)
         return std::nullopt;
     e.time = e.time.toUTC();
     e.program = o.value(QStringLiteral("program")).toString();
+    e.kind = o.value(QStringLiteral("kind")).toString(QString::fromLatin1(kJournalWrite));
     e.link = o.value(QStringLiteral("link")).toString();
     e.target = o.value(QStringLiteral("target")).toString();
     e.serial = o.value(QStringLiteral("serial")).toString();
@@ -164,25 +166,11 @@ QString Journal::filePath() const { return QDir(folder_).filePath(QString::fromL
 
 bool Journal::append(const WriteOutcome &outcome, QString *error)
 {
-    const auto fail = [error](const QString &reason) {
-        if (error)
-            *error = reason;
-        return false;
-    };
     // Only what sent something is journalled.
     if (outcome.result == WriteOutcome::Result::Refused)
         return true;
-    if (folder_.isEmpty())
-        return fail(QStringLiteral("не определена папка данных пользователя"));
-    if (!QDir().mkpath(folder_) || !QFileInfo(folder_).isDir())
-        return fail(QStringLiteral("нельзя создать папку %1").arg(native(folder_)));
-
-    QDateTime now = clock_ ? clock_() : QDateTime::currentDateTimeUtc();
-    now = now.toUTC();
-
     JournalEntry e;
-    e.time = now;
-    e.program = program_;
+    e.kind = QString::fromLatin1(kJournalWrite);
     e.link = linkName(outcome.target);
     e.target = outcome.target == WriteOutcome::Target::File ? native(outcome.targetName) : outcome.targetName;
     e.serial = outcome.serial;
@@ -191,12 +179,50 @@ bool Journal::append(const WriteOutcome &outcome, QString *error)
         e.message = outcome.message;
     e.answerMs = outcome.answerMs;
     e.durationMs = outcome.durationMs;
-    e.sha256 = QString::fromLatin1(QCryptographicHash::hash(outcome.image, QCryptographicHash::Sha256).toHex());
+    return record(std::move(e), outcome.image, error);
+}
+
+bool Journal::append(const ReadOutcome &outcome, QString *error)
+{
+    if (outcome.result == Outcome::Result::Refused)
+        return true;
+    JournalEntry e;
+    e.kind = QString::fromLatin1(kJournalRead);
+    e.link = QStringLiteral("lan");
+    e.target = outcome.targetName;
+    e.serial = outcome.serial;
+    e.result = resultName(outcome.result);
+    if (outcome.result == Outcome::Result::Failed)
+        e.message = outcome.message;
+    // Only a read that ended brought an image worth a copy.
+    return record(std::move(e), outcome.done() ? outcome.image : QByteArray(), error);
+}
+
+bool Journal::record(JournalEntry e, const QByteArray &image, QString *error)
+{
+    const auto fail = [error](const QString &reason) {
+        if (error)
+            *error = reason;
+        return false;
+    };
+    if (folder_.isEmpty())
+        return fail(QStringLiteral("не определена папка данных пользователя"));
+    if (!QDir().mkpath(folder_) || !QFileInfo(folder_).isDir())
+        return fail(QStringLiteral("нельзя создать папку %1").arg(native(folder_)));
+
+    QDateTime now = clock_ ? clock_() : QDateTime::currentDateTimeUtc();
+    now = now.toUTC();
+    e.time = now;
+    e.program = program_;
 
     // The copy first, so that the line can name it; a copy that fails still
-    // leaves its line, which says so by naming none.
+    // leaves its line, which says so by naming none. A read that brought
+    // nothing has neither copy nor checksum.
     QString copyError;
-    e.copy = keepCopy(outcome.serial, now, outcome.image, &copyError);
+    if (!image.isEmpty() || e.kind != QLatin1String(kJournalRead)) {
+        e.sha256 = QString::fromLatin1(QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex());
+        e.copy = keepCopy(e.serial, now, image, &copyError);
+    }
     QString lineError;
     const bool lineWritten = appendLine(e.toJsonLine() + '\n', &lineError);
     if (!e.copy.isEmpty())
@@ -305,25 +331,74 @@ void Journal::dropOldCopies()
         QFile::remove(dir.filePath(copies.at(i).name));
 }
 
-QList<JournalEntry> Journal::entries(const QString &serial) const
+namespace {
+
+// What a line that is no longer JSON still shows of one key's text.
+QString salvaged(const QByteArray &line, const char *key)
 {
-    QList<JournalEntry> out;
+    const QRegularExpression pattern(QStringLiteral(R"re("%1"\s*:\s*"((?:[^"\\]|\\.)*)")re").arg(QLatin1String(key)));
+    const QRegularExpressionMatch m = pattern.match(QString::fromUtf8(line));
+    if (!m.hasMatch())
+        return {};
+    // Decoded as JSON would decode it, where the rest of the line cannot be.
+    const QJsonDocument value = QJsonDocument::fromJson("[\"" + m.captured(1).toUtf8() + "\"]");
+    return value.isArray() ? value.array().at(0).toString() : QString();
+}
+
+BrokenJournalLine brokenLine(int number, const QByteArray &line)
+{
+    constexpr qsizetype kShown = 120;
+    BrokenJournalLine b;
+    b.line = number;
+    const QString text = QString::fromUtf8(line.left(kShown * 4)).trimmed();
+    b.text = text.size() > kShown ? text.left(kShown) + QStringLiteral("…") : text;
+    b.serial = salvaged(line, "serial");
+    b.time = QDateTime::fromString(salvaged(line, "time"), Qt::ISODateWithMs).toUTC();
+    return b;
+}
+
+} // namespace
+
+JournalContents Journal::read() const
+{
+    JournalContents out;
     QFile file(filePath());
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.exists())
         return out;
+    if (!file.open(QIODevice::ReadOnly)) {
+        out.error = QStringLiteral("нельзя прочитать %1 (%2)").arg(native(file.fileName()), file.errorString());
+        return out;
+    }
+    int number = 0;
     while (!file.atEnd()) {
+        ++number;
         QByteArray line = file.readLine(kMaxLine);
         if (!line.endsWith('\n') && !file.atEnd()) {
-            // Longer than any line of ours: skipped to its end.
+            // Longer than any line of ours: skipped to its end, and named.
+            out.broken.append(brokenLine(number, line));
             while (!file.atEnd() && !file.readLine(kMaxLine).endsWith('\n')) {}
             continue;
         }
-        const QJsonDocument doc = QJsonDocument::fromJson(line);
-        if (!doc.isObject())
+        if (line.trimmed().isEmpty())
             continue;
-        std::optional<JournalEntry> e = JournalEntry::fromJson(doc.object());
-        if (e && (serial.isEmpty() || e->serial == serial))
-            out.append(std::move(*e));
+        const QJsonDocument doc = QJsonDocument::fromJson(line);
+        std::optional<JournalEntry> e = doc.isObject() ? JournalEntry::fromJson(doc.object()) : std::nullopt;
+        if (!e) {
+            out.broken.append(brokenLine(number, line));
+            continue;
+        }
+        e->line = number;
+        out.entries.append(std::move(*e));
+    }
+    return out;
+}
+
+QList<JournalEntry> Journal::entries(const QString &serial) const
+{
+    QList<JournalEntry> out;
+    for (JournalEntry &e : read().entries) {
+        if (serial.isEmpty() || e.serial == serial)
+            out.append(std::move(e));
     }
     std::reverse(out.begin(), out.end());
     return out;

@@ -23,6 +23,7 @@ ReadTransaction::ReadTransaction(LinkView &view, Dialogs &dialogs, Deferred &def
         if (state_ != State::Reading)
             return;
         progress_.done += bytes;
+        commonArrived_ = commonArrived_ || bytes == kCommonSize;
         view_.setGauge(progress_.percent());
     });
     // Once the notification is over, and only for the read that asked.
@@ -53,14 +54,30 @@ void ReadTransaction::ItemReadClick()
     // The blocks go into an image of the read's own: a start through "Пуск"
     // meanwhile rebuilds the model's image, and must not wipe what arrived.
     incoming_.clear();
+    address_ = lan_.transceiverAddress();
+    commonArrived_ = false;
     lan_.beginRead(incoming_, kRetries);
+}
+
+ReadOutcome ReadTransaction::outcomeOf(Outcome::Result result, const QString &message) const
+{
+    ReadOutcome o;
+    o.result = result;
+    o.message = message;
+    o.targetName = address_;
+    if (commonArrived_)
+        o.serial = incoming_.decodeCommon().serial;
+    return o;
 }
 
 void ReadTransaction::onEnded()
 {
     state_ = State::Idle;
-    // The image holds what arrived.
+    // The image holds what arrived. The journal keeps these very bytes, taken
+    // before the box lets anything else run.
     image_ = incoming_;
+    ReadOutcome outcome = outcomeOf(Outcome::Result::Done);
+    outcome.image = QByteArray(reinterpret_cast<const char *>(incoming_.data()), kImageSize);
     lan_.keepAlive(true);
     const std::uint32_t serial =
         ConfigImage::readUnsigned(image_.common() + CommonField::Serial.offset, CommonField::Serial.width);
@@ -70,7 +87,7 @@ void ReadTransaction::onEnded()
     view_.applyCommonSettings(image_.decodeCommon());
     view_.rebuildObjectTable();
     view_.UnlockCommands();
-    emit finished({Outcome::Result::Done, {}});
+    emit finished(outcome);
 }
 
 void ReadTransaction::onFailed()
@@ -79,11 +96,12 @@ void ReadTransaction::onFailed()
     // Failed too, the image holds whatever arrived.
     image_ = incoming_;
     const UserMessage box = texts::readFailed();
+    const ReadOutcome outcome = outcomeOf(Outcome::Result::Failed, box.text);
     dialogs_.message(box);
     view_.UnlockCommands();
     view_.setGauge(0);
     lan_.release(true);
-    emit finished({Outcome::Result::Failed, box.text});
+    emit finished(outcome);
 }
 
 void ReadTransaction::shutdown()
@@ -92,7 +110,7 @@ void ReadTransaction::shutdown()
         return;
     state_ = State::Idle;
     ++run_;
-    emit finished({Outcome::Result::Interrupted, {}});
+    emit finished(outcomeOf(Outcome::Result::Interrupted));
 }
 
 } // namespace tarvil

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "link/LinkState.h"
-#include "link/Outcome.h"
+#include "link/ReadOutcome.h"
 #include "model/ConfigImage.h"
 
 #include <QObject>
@@ -36,12 +36,14 @@ public:
 
 signals:
     // Done (the window shows what was read), failed with the box's text, or
-    // interrupted by a close.
-    void finished(const tarvil::Outcome &outcome);
+    // interrupted by a close; with the transceiver's address, its serial
+    // number and, of a read that ended, the image exactly as it arrived.
+    void finished(const tarvil::ReadOutcome &outcome);
 
 private:
     void onEnded();
     void onFailed();
+    ReadOutcome outcomeOf(Outcome::Result result, const QString &message = {}) const;
 
     LinkView &view_;
     Dialogs &dialogs_;
@@ -51,6 +53,8 @@ private:
     State state_ = State::Idle;
     Progress progress_;
     ConfigImage incoming_;
+    QString address_;            // where the read that runs was sent
+    bool commonArrived_ = false; // its common block, and so its serial number, has come
     std::uint64_t run_ = 0; // counts reads and closes: posted work of an older one is dropped
 };
 

@@ -119,7 +119,7 @@ UserMessage exportFailed(const QString &file, const QString &reason)
                QStringLiteral("Экспорт объектов"), MsgIcon::Error, false);
 }
 
-UserMessage importRefused(const QString &file, int failingLines, const QString &shown)
+UserMessage importRefused(const QString &file, int failingLines, const QString &shown, const QString &advice)
 {
     QString text = QStringLiteral("Объекты из файла \"%1\" не загружены, таблица не изменена. Строк с ошибками: %2.")
                        .arg(file)
@@ -128,6 +128,8 @@ UserMessage importRefused(const QString &file, int failingLines, const QString &
         text += QStringLiteral("\n\n") + shown;
     if (failingLines > 10)
         text += QStringLiteral("\n...");
+    if (!advice.isEmpty())
+        text += QStringLiteral("\n\n") + advice;
     return box(text, QStringLiteral("Импорт объектов"), MsgIcon::Error, false);
 }
 

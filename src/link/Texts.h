@@ -59,12 +59,17 @@ UserMessage saveFailed(const QString &file, const QString &reason);
 UserMessage loadBadFormat();
 UserMessage loadTruncated();
 
-// The object grid's context menu: the objects to and from CSV.
+// The object grid's context menu: the objects to and from CSV and .xlsx.
 inline const QString kExportObjects = QStringLiteral("Экспорт объектов в CSV…");
 inline const QString kImportObjects = QStringLiteral("Импорт объектов из CSV…");
 inline const QString kCsvFilter = QStringLiteral("Файлы CSV|*.csv|Все файлы|*.*");
+inline const QString kExportObjectsXlsx = QStringLiteral("Экспорт объектов в XLSX…");
+inline const QString kImportObjectsXlsx = QStringLiteral("Импорт объектов из XLSX…");
+inline const QString kXlsxFilter = QStringLiteral("Книги Excel|*.xlsx|Все файлы|*.*");
 UserMessage exportFailed(const QString &file, const QString &reason);
-// `shown` lists the first failing lines; `failingLines` counts them all.
-UserMessage importRefused(const QString &file, int failingLines, const QString &shown);
+// `shown` lists the first failing lines; `failingLines` counts them all;
+// `advice`, when a spreadsheet changed a value, says how to keep it.
+UserMessage importRefused(const QString &file, int failingLines, const QString &shown,
+                          const QString &advice = {});
 
 } // namespace tarvil::texts

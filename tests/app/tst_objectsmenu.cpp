@@ -1,13 +1,17 @@
-// The object grid's context menu: the objects to and from CSV in the window.
+// The object grid's context menu: the objects to and from CSV and .xlsx in the window.
 #include "support/FakeLinkView.h"
 #include "support/ToolRig.h"
+#include "support/ZipBuilder.h"
 
 #include "app/ObjectPanel.h"
 #include "files/ObjectCsv.h"
+#include "files/ObjectXlsx.h"
+#include "files/Workbook.h"
 #include "model/Codepage.h"
 
 #include <QFile>
 #include <QLabel>
+#include <QRegularExpression>
 #include <QTableView>
 #include <QTest>
 
@@ -49,14 +53,67 @@ QStringList objectNumbers(const QList<ObjectRow> &rows)
 class ObjectsMenuTest : public QObject {
     Q_OBJECT
 private slots:
-    void grid_offersBothCommands()
+    void grid_offersTheListCommands()
     {
         ToolRig rig;
         auto *grid = rig.find<QTableView>("DBGrid1");
         QCOMPARE(grid->contextMenuPolicy(), Qt::ActionsContextMenu);
-        QCOMPARE(grid->actions().size(), 2);
-        QCOMPARE(grid->actions().at(0)->text(), QStringLiteral("Экспорт объектов в CSV…"));
-        QCOMPARE(grid->actions().at(1)->text(), QStringLiteral("Импорт объектов из CSV…"));
+        QStringList items;
+        for (const QAction *a : grid->actions())
+            items << a->objectName() + QLatin1Char('=') + a->text();
+        QCOMPARE(items, (QStringList{"ItemExportCsv=Экспорт объектов в CSV…", "ItemImportCsv=Импорт объектов из CSV…",
+                                     "ItemExportXlsx=Экспорт объектов в XLSX…",
+                                     "ItemImportXlsx=Импорт объектов из XLSX…"}));
+    }
+
+    // Out to a workbook and back in: the table as it was, "+" and leading
+    // zeros included; a workbook whose phone a spreadsheet turned into a
+    // number is refused against the table, which stays as it was.
+    void xlsx_exportAndImport()
+    {
+        ToolRig rig;
+        rig.addRows(sampleRows(5));
+        const QList<ObjectRow> rows = rig.window->objectRows();
+        const QString path = rig.folder.filePath(QStringLiteral("объекты.xlsx"));
+        rig.dialogs.saveNames.enqueue(path);
+        gridAction(rig, "ItemExportXlsx")->trigger();
+        QCOMPARE(rig.dialogs.saveRequests.value(0).filter, QStringLiteral("Книги Excel|*.xlsx|Все файлы|*.*"));
+        QCOMPARE(rig.dialogs.saveRequests.value(0).defaultSuffix, QStringLiteral("xlsx"));
+        QVERIFY(rig.dialogs.messages.isEmpty());
+
+        rig.window->objectPanel().clearObjectTable();
+        rig.dialogs.openNames.enqueue(path);
+        gridAction(rig, "ItemImportXlsx")->trigger();
+        QCOMPARE(rig.dialogs.openRequests.value(0).filter, QStringLiteral("Книги Excel|*.xlsx|Все файлы|*.*"));
+        QVERIFY(rig.dialogs.messages.isEmpty());
+        QCOMPARE(rig.window->objectRows(), rows);
+
+        // The first object's phone as a number.
+        QList<ObjectRow> changed = rows;
+        QVERIFY(changed[0].P1.startsWith(QLatin1Char('+')));
+        changed[0].P1.remove(0, 1);
+        QString error;
+        const QByteArray workbook = objectsToXlsx(changed, &error).value();
+        QString sheet = QString::fromUtf8(workbook::part(workbook, QStringLiteral("xl/worksheets/sheet1.xml"), &error).value());
+        sheet.replace(QRegularExpression(QStringLiteral("<c r=\"C2\" s=\"(\\d+)\" t=\"s\"><v>\\d+</v></c>")),
+                      QStringLiteral("<c r=\"C2\"><v>%1</v></c>").arg(changed[0].P1));
+        writeFile(path, zipArchive(workbookParts(
+                            sheet.toUtf8(), workbook::part(workbook, QStringLiteral("xl/sharedStrings.xml"), &error).value())));
+        rig.dialogs.openNames.enqueue(path);
+        gridAction(rig, "ItemImportXlsx")->trigger();
+        QCOMPARE(rig.dialogs.messages.size(), 1);
+        QCOMPARE(rig.dialogs.messages.at(0).text,
+                 QStringLiteral("Объекты из файла \"%1\" не загружены, таблица не изменена. Строк с ошибками: 1.\n\n"
+                                "строка 2, «Телефон 1»: значение изменила электронная таблица: в конфигурации у этого "
+                                "объекта «%2», здесь «%3»: пропал «+»\n\n")
+                         .arg(path, rows[0].P1, changed[0].P1)
+                     + spreadsheetAdvice(SheetFormat::Xlsx));
+        QCOMPARE(rig.window->objectRows(), rows);
+
+        rig.dialogs.saveNames.enqueue(rig.folder.filePath(QStringLiteral("no/such/folder/x.xlsx")));
+        gridAction(rig, "ItemExportXlsx")->trigger();
+        QCOMPARE(rig.dialogs.messages.size(), 2);
+        QCOMPARE(rig.dialogs.messages.at(1).caption, QStringLiteral("Экспорт объектов"));
     }
 
     void export_writesTheStoredRowsInTheTablesOrder()
@@ -111,9 +168,15 @@ private slots:
             << QStringLiteral("Объекты из файла \"%1\" не загружены, таблица не изменена. Строк с ошибками: 12.\n")
                    + shown + QStringLiteral("\n...");
         QTest::newRow("a failing line among good ones")
-            << (kHeader + QStringLiteral("0010;0001;+7900;;1;1;1;\r\n0011;01;+7900;;1;1;1;\r\n")).toUtf8() << QStringList{}
+            << (kHeader + QStringLiteral("0010;0001;+7900;;1;1;1;\r\n0011;0A;+7900;;1;1;1;\r\n")).toUtf8() << QStringList{}
             << QStringLiteral("Объекты из файла \"%1\" не загружены, таблица не изменена. Строк с ошибками: 1.\n\n"
                               "строка 3, «ППК»: Не опрелен номер ППК!");
+        QTest::newRow("a number a spreadsheet cut short: the way out named")
+            << (kHeader + QStringLiteral("0010;0001;+7900;;1;1;1;\r\n0011;1;+7900;;1;1;1;\r\n")).toUtf8() << QStringList{}
+            << QStringLiteral("Объекты из файла \"%1\" не загружены, таблица не изменена. Строк с ошибками: 1.\n\n"
+                              "строка 3, «ППК»: значение изменила электронная таблица: у номера «1» пропали ведущие "
+                              "нули (нужно 4 знака)\n\n")
+                   + spreadsheetAdvice(SheetFormat::Csv);
     }
     void import_replacesTheTableOnlyWhenEveryLinePasses()
     {

@@ -1,12 +1,13 @@
-// The window's journal: every write and save leaves its line and its copy, a
-// journal that cannot be written never stops a write, and the window then
-// warns once per run, after the write's own result.
+// The window's journal: every write, save and read leaves its line and its
+// copy, a journal that cannot be written never stops a write, and the window
+// then warns once per run, after the write's own result.
 #include "support/FakeLinkView.h"
 #include "support/TestEnv.h"
 #include "support/ToolRig.h"
 
 #include "files/ConfigFile.h"
 #include "files/Journal.h"
+#include "files/Register.h"
 #include "link/Links.h"
 
 #include <QCryptographicHash>
@@ -212,6 +213,51 @@ private slots:
             QCOMPARE(sha256(rig.lan.image()), e.sha256);
         if (scenario == Scenario::UsbDone)
             QCOMPARE(sha256(rig.usb.image()), e.sha256);
+        QVERIFY(!shownTexts(rig).contains(QStringLiteral("warning")));
+        QVERIFY(rig.dialogs.boxesInsideNotifications.isEmpty());
+    }
+
+    void everyRead_leavesItsLine_andACopyOfExactlyWhatCame_data()
+    {
+        QTest::addColumn<bool>("silent"); // the transceiver stops answering before the read
+        QTest::newRow("done") << false;
+        QTest::newRow("no answer") << true;
+    }
+
+    void everyRead_leavesItsLine_andACopyOfExactlyWhatCame()
+    {
+        QFETCH(bool, silent);
+        ToolRig rig(quickRepeats());
+        QVERIFY(rig.connectLan());
+        // Bytes the window never shows, nor builds again: the reserved bytes,
+        // and one after the APN's end.
+        QByteArray held = rig.lan.image();
+        for (int i = 0; i < CommonField::Reserved.width; ++i)
+            held[kCommonBase + CommonField::Reserved.offset + i] = char(0xC0 + i);
+        held[kCommonBase + CommonField::Apn.offset + CommonField::Apn.width - 1] = 'Q';
+        QVERIFY(rig.lan.setImage(held));
+        sim::LanFaults faults;
+        faults.silent = silent;
+        rig.lan.setFaults(faults);
+        const qsizetype before = rig.window->journal().entries().size();
+        QCOMPARE(rig.read().done(), !silent);
+
+        QTRY_COMPARE(rig.window->journal().entries().size(), before + 1);
+        const JournalEntry e = rig.window->journal().entries().first();
+        QVERIFY(e.isRead());
+        QCOMPARE(e.program, QStringLiteral("window"));
+        QCOMPARE(e.link, QStringLiteral("lan"));
+        QCOMPARE(e.target, QStringLiteral("127.0.0.2"));
+        if (silent) {
+            QCOMPARE(e.result, QStringLiteral("failed"));
+            QCOMPARE(e.message, rig.dialogs.messages.last().text);
+            QVERIFY(e.serial.isEmpty() && e.sha256.isEmpty() && e.copy.isEmpty());
+            return;
+        }
+        QCOMPARE(e.result, QStringLiteral("done"));
+        QCOMPARE(e.serial, QStringLiteral("12345"));
+        QCOMPARE(e.sha256, sha256(held));
+        QCOMPARE(imageOfCopy(e.copy).value_or(QByteArray()), held);
         QVERIFY(!shownTexts(rig).contains(QStringLiteral("warning")));
         QVERIFY(rig.dialogs.boxesInsideNotifications.isEmpty());
     }

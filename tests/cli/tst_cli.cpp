@@ -3,9 +3,12 @@
 #include "support/SampleConfiguration.h"
 #include "support/TestEnv.h"
 #include "support/ToolRig.h"
+#include "support/ZipBuilder.h"
 
 #include "files/ConfigFile.h"
 #include "files/ObjectCsv.h"
+#include "files/ObjectXlsx.h"
+#include "files/Workbook.h"
 #include "link/Packets.h"
 #include "model/Codepage.h"
 #include "model/ConfigImage.h"
@@ -138,10 +141,11 @@ private slots:
     {
         const Run r = cli({QStringLiteral("--help")});
         QCOMPARE(r.status, 0);
-        for (const char *command : {"dump ФАЙЛ", "diff A B", "export-csv ФАЙЛ", "import-csv CSV"}) {
+        for (const char *command : {"dump ФАЙЛ", "diff A B", "export-csv ФАЙЛ", "import-csv CSV", "export-xlsx ФАЙЛ",
+                                    "import-xlsx XLSX"}) {
             QVERIFY2(r.outText().contains(QStringLiteral("\n  ") + QString::fromUtf8(command)), command);
         }
-        QCOMPARE(r.outText().count(QStringLiteral("пример: tarvil-cli ")), 9);
+        QCOMPARE(r.outText().count(QStringLiteral("пример: tarvil-cli ")), 12);
         QVERIFY(r.outText().contains(QStringLiteral("3  трансивер не ответил")));
         const Run one = cli({QStringLiteral("diff"), QStringLiteral("--help")});
         QCOMPARE(one.status, 0);
@@ -161,6 +165,8 @@ private slots:
         QTest::newRow("an unknown option") << QStringList{"dump", "объект 5.tvc", "--fast"} << "Unknown option 'fast'";
         QTest::newRow("a value missing") << QStringList{"export-csv", "объект 5.tvc", "-o"} << "Missing value after '-o'";
         QTest::newRow("import without --into") << QStringList{"import-csv", "a.csv"} << "команде import-csv нужен --into";
+        QTest::newRow("a workbook without -o") << QStringList{"export-xlsx", "объект 5.tvc"}
+                                               << "команде export-xlsx нужен -o, --output ФАЙЛ";
         QTest::newRow("an output given twice") << QStringList{"export-csv", "объект 5.tvc", "-o", "a", "-o", "b"}
                                                << "указан больше одного раза";
         QTest::newRow("JSON where CSV goes out") << QStringList{"export-csv", "объект 5.tvc", "--json"} << "--json нужен вместе с -o";
@@ -281,7 +287,7 @@ private slots:
         const QByteArray endsInApn = saved.left(12 + 6 * (CommonField::Apn.address() + 10));
         const QByteArray endsInRecords = saved.left(12 + 6 * 5000);
         const QByteArray raw = rawOf(imageOf(validSettings(), siteRows()));
-        for (const char *command : {"dump", "export-csv", "diff", "import-csv"}) {
+        for (const char *command : {"dump", "export-csv", "diff", "import-csv", "export-xlsx", "import-xlsx"}) {
             const QString c = QString::fromLatin1(command);
             QTest::addRow("%s: Tranz", command) << QByteArray("TranzP") + saved.mid(6) << c << format;
             QTest::addRow("%s: empty", command) << QByteArray() << c << format;
@@ -299,12 +305,18 @@ private slots:
         QFETCH(QString, message);
         writeFile(path(QStringLiteral("bad.tvc")), file);
         writeFile(path(QStringLiteral("objects.csv")), objectsToCsv(siteRows()));
+        QString error;
+        writeFile(path(QStringLiteral("objects.xlsx")), objectsToXlsx(siteRows(), &error).value());
         const QByteArray siteBefore = readFile(path(QStringLiteral("объект 5.tvc")));
         QStringList args{command};
         if (command == QLatin1String("diff"))
             args << QStringLiteral("объект 5.tvc") << QStringLiteral("bad.tvc");
         else if (command == QLatin1String("import-csv"))
             args << QStringLiteral("objects.csv") << QStringLiteral("--into") << QStringLiteral("bad.tvc");
+        else if (command == QLatin1String("import-xlsx"))
+            args << QStringLiteral("objects.xlsx") << QStringLiteral("--into") << QStringLiteral("bad.tvc");
+        else if (command == QLatin1String("export-xlsx"))
+            args << QStringLiteral("bad.tvc") << QStringLiteral("-o") << QStringLiteral("out.xlsx");
         else
             args << QStringLiteral("bad.tvc");
         const Run r = cli(args);
@@ -313,7 +325,7 @@ private slots:
         QVERIFY(r.out.isEmpty());
         QCOMPARE(readFile(path(QStringLiteral("bad.tvc"))), file);
         QCOMPARE(readFile(path(QStringLiteral("объект 5.tvc"))), siteBefore);
-        QCOMPARE(filesInFolder(), (QStringList{"CentralType.txt", "bad.tvc", "objects.csv", "объект 5.tvc"}));
+        QCOMPARE(filesInFolder(), (QStringList{"CentralType.txt", "bad.tvc", "objects.csv", "objects.xlsx", "объект 5.tvc"}));
     }
 
     void missingFile_saysWhy()
@@ -496,13 +508,16 @@ private slots:
                               + target);
             QCOMPARE(r.status, 2);
             QCOMPARE(r.errText(),
-                     QStringLiteral("tarvil-cli: in.csv: строка 3, «ППК»: Не опрелен номер ППК!\n"
+                     QStringLiteral("tarvil-cli: in.csv: строка 3, «ППК»: значение изменила электронная таблица: у "
+                                    "номера «12» пропали ведущие нули (нужно 4 знака)\n"
                                     "tarvil-cli: in.csv: строка 4, «Телефон 1»: не заполнен: объект без телефона 1 не "
                                     "записывается в трансивер\n"
                                     "tarvil-cli: in.csv: строка 5, «Тест, мин.»: Недопустимое значение поля "
                                     "\"Тест, мин.\": минуты от 0 до 71582788\n"
                                     "tarvil-cli: in.csv: строка 5, «Протокол»: нужно число от 0 до 255\n"
-                                    "tarvil-cli: in.csv: строк с ошибками: 3; ничего не записано\n"));
+                                    "tarvil-cli: ")
+                         + spreadsheetAdvice(SheetFormat::Csv)
+                         + QStringLiteral("\ntarvil-cli: in.csv: строк с ошибками: 3; ничего не записано\n"));
             QVERIFY(r.out.isEmpty());
             QCOMPARE(readFile(path(QStringLiteral("объект 5.tvc"))), siteBefore);
             QCOMPARE(filesInFolder(), (QStringList{"CentralType.txt", "in.csv", "объект 5.tvc"}));
@@ -514,7 +529,81 @@ private slots:
         QCOMPARE(problems.size(), 4);
         QCOMPARE(problems.at(1).toObject(), (QJsonObject{{"line", 4}, {"column", "Телефон 1"},
                                                          {"reason", "не заполнен: объект без телефона 1 не записывается "
-                                                                    "в трансивер"}}));
+                                                                    "в трансивер"},
+                                                         {"spreadsheet", false}}));
+        QCOMPARE(problems.at(0).toObject().value(QStringLiteral("spreadsheet")), QJsonValue(true));
+    }
+
+    // A list that went through a spreadsheet: the object's phone as the
+    // configuration of --into holds it, but for the "+". Refused with the
+    // way out; nothing written.
+    void import_aPhoneThatLostItsPlus_isRefusedWithTheWayOut_data()
+    {
+        QTest::addColumn<QString>("list");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("advice");
+        QTest::newRow("csv") << "in.csv"
+                             << QStringLiteral("Объект;ППК;Телефон 1;Телефон 2;Тест, мин.;Код типа;Протокол;Тип ППК\n"
+                                               "0010;0B02;380501111111;12;60;77;2;\n")
+                                    .toUtf8()
+                             << spreadsheetAdvice(SheetFormat::Csv);
+        QList<ObjectRow> lost{siteRows().at(1)};
+        lost[0].P1 = QStringLiteral("380501111111");
+        QString error;
+        QByteArray workbook = objectsToXlsx(lost, &error).value();
+        // As a spreadsheet saves a number: the shared string becomes a value.
+        QString sheetError;
+        QByteArray sheet = workbook::part(workbook, QStringLiteral("xl/worksheets/sheet1.xml"), &sheetError).value();
+        const QRegularExpression phone(QStringLiteral("<c r=\"C2\" s=\"(\\d+)\" t=\"s\"><v>\\d+</v></c>"));
+        QVERIFY(sheet.contains(QByteArray("<c r=\"C2\"")));
+        sheet = QString::fromUtf8(sheet).replace(phone, QStringLiteral("<c r=\"C2\" s=\"\\1\"><v>380501111111</v></c>")).toUtf8();
+        QList<test::ZipEntry> parts = test::workbookParts(sheet, workbook::part(workbook, QStringLiteral("xl/sharedStrings.xml"), &sheetError).value());
+        QTest::newRow("xlsx") << "in.xlsx" << test::zipArchive(parts) << spreadsheetAdvice(SheetFormat::Xlsx);
+    }
+    void import_aPhoneThatLostItsPlus_isRefusedWithTheWayOut()
+    {
+        QFETCH(QString, list);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, advice);
+        writeFile(path(list), bytes);
+        const QByteArray siteBefore = readFile(path(QStringLiteral("объект 5.tvc")));
+        const QString command = list.endsWith(QLatin1String(".csv")) ? QStringLiteral("import-csv") : QStringLiteral("import-xlsx");
+        const Run r = cli({command, list, QStringLiteral("--into"), QStringLiteral("объект 5.tvc"), QStringLiteral("-o"),
+                           QStringLiteral("new.tvc")});
+        QCOMPARE(r.status, 2);
+        QCOMPARE(r.errText(), QStringLiteral("tarvil-cli: %1: строка 2, «Телефон 1»: значение изменила электронная "
+                                             "таблица: в конфигурации у этого объекта «+380501111111», здесь "
+                                             "«380501111111»: пропал «+»\ntarvil-cli: %2\n"
+                                             "tarvil-cli: %1: строк с ошибками: 1; ничего не записано\n")
+                                  .arg(list, advice));
+        QCOMPARE(readFile(path(QStringLiteral("объект 5.tvc"))), siteBefore);
+        QVERIFY(!QFile::exists(path(QStringLiteral("new.tvc"))));
+    }
+
+    void exportXlsx_writesAWorkbookTheImportTakesBack()
+    {
+        const Run r = cli({QStringLiteral("export-xlsx"), QStringLiteral("объект 5.tvc"), QStringLiteral("-o"),
+                           QStringLiteral("объекты.xlsx")});
+        QCOMPARE(r.status, 0);
+        QCOMPARE(r.outText(), QStringLiteral("Объектов: 3, записаны в объекты.xlsx\n"));
+        const Run json = cli({QStringLiteral("import-xlsx"), QStringLiteral("объекты.xlsx"), QStringLiteral("--into"),
+                              QStringLiteral("объект 5.tvc"), QStringLiteral("-o"), QStringLiteral("копия.tvc"),
+                              QStringLiteral("--json")});
+        QCOMPARE(json.status, 0);
+        QCOMPARE(QJsonDocument::fromJson(json.out).object(), (QJsonObject{{"file", "копия.tvc"}, {"objects", 3}}));
+        // The same objects as through the CSV, and the same file from them.
+        QCOMPARE(cli({QStringLiteral("export-csv"), QStringLiteral("объект 5.tvc"), QStringLiteral("-o"),
+                      QStringLiteral("объекты.csv")})
+                     .status,
+                 0);
+        const SheetObjects workbook = readObjectsXlsx(path(QStringLiteral("объекты.xlsx")));
+        QVERIFY(workbook.ok() && workbook.rows.size() == 3);
+        QCOMPARE(workbook.rows, readObjectsCsv(path(QStringLiteral("объекты.csv"))).rows);
+        QCOMPARE(cli({QStringLiteral("import-csv"), QStringLiteral("объекты.csv"), QStringLiteral("--into"),
+                      QStringLiteral("объект 5.tvc"), QStringLiteral("-o"), QStringLiteral("через-csv.tvc")})
+                     .status,
+                 0);
+        QCOMPARE(readFile(path(QStringLiteral("копия.tvc"))), readFile(path(QStringLiteral("через-csv.tvc"))));
     }
 
     void importCsv_intoAFileTheWindowWouldNotWrite_isRefused()
@@ -537,8 +626,10 @@ private slots:
     void roundTrip_fullConfigurations_matchWhatTheWindowBuilds_data()
     {
         QTest::addColumn<QByteArray>("file");
-        QTest::newRow("300 objects in the table's order")
-            << fileOf(imageOf(validSettings(), asTableRowsOf(sampleRows(kMaxObjects))));
+        QTest::addColumn<QString>("list");
+        const QByteArray tableOrder = fileOf(imageOf(validSettings(), asTableRowsOf(sampleRows(kMaxObjects))));
+        QTest::newRow("300 objects in the table's order") << tableOrder << "csv";
+        QTest::newRow("300 objects in the table's order, through a workbook") << tableOrder << "xlsx";
         // As a transceiver's image saved after a read: records in any order,
         // A_F and the object's format filled in, reserved bytes set, slots left empty.
         ConfigImage read = imageOf(validSettings(), sampleRows(kMaxObjects));
@@ -549,11 +640,13 @@ private slots:
         }
         read.record(7)[0] = 0; // an empty slot: dropped by the load
         read.set(CommonField::Reserved.address(), 0x77);
-        QTest::newRow("300 records as a read leaves them") << fileOf(read);
+        QTest::newRow("300 records as a read leaves them") << fileOf(read) << "csv";
+        QTest::newRow("300 records as a read leaves them, through a workbook") << fileOf(read) << "xlsx";
     }
     void roundTrip_fullConfigurations_matchWhatTheWindowBuilds()
     {
         QFETCH(QByteArray, file);
+        QFETCH(QString, list);
         writeFile(path(QStringLiteral("full.tvc")), file);
 
         QByteArray windowBuilt;
@@ -568,20 +661,28 @@ private slots:
             QCOMPARE(windowBuilt.size(), kConfigFileSize);
         }
 
-        const Run exported = cli({QStringLiteral("export-csv"), QStringLiteral("full.tvc"), QStringLiteral("-o"),
-                                  QStringLiteral("full.csv")});
+        const QString listFile = QStringLiteral("full.") + list;
+        const Run exported = cli({QStringLiteral("export-") + list, QStringLiteral("full.tvc"), QStringLiteral("-o"),
+                                  listFile});
         QCOMPARE(exported.status, 0);
-        const Run imported = cli({QStringLiteral("import-csv"), QStringLiteral("full.csv"), QStringLiteral("--into"),
+        const Run imported = cli({QStringLiteral("import-") + list, listFile, QStringLiteral("--into"),
                                   QStringLiteral("full.tvc")});
         QCOMPARE(imported.errText(), QString());
         QCOMPARE(imported.status, 0);
         QCOMPARE(readFile(path(QStringLiteral("full.tvc"))), windowBuilt);
         // Replaced whole: no temporary file left beside it.
-        QCOMPARE(filesInFolder(), (QStringList{"CentralType.txt", "full.csv", "full.tvc", "window.tvc", "объект 5.tvc"}));
+        QStringList expected{"CentralType.txt", listFile, "full.tvc", "window.tvc", "объект 5.tvc"};
+        expected.sort();
+        QCOMPARE(filesInFolder(), expected);
 
         // And once more: a fixed point.
-        QCOMPARE(cli({QStringLiteral("export-csv"), QStringLiteral("full.tvc")}).out,
-                 readFile(path(QStringLiteral("full.csv"))));
+        const Run again = cli({QStringLiteral("export-") + list, QStringLiteral("full.tvc"), QStringLiteral("-o"),
+                               QStringLiteral("again.") + list});
+        QCOMPARE(again.status, 0);
+        if (list == QLatin1String("csv"))
+            QCOMPARE(readFile(path(QStringLiteral("again.csv"))), readFile(path(listFile)));
+        else
+            QCOMPARE(readObjectsXlsx(path(QStringLiteral("again.xlsx"))).rows, readObjectsXlsx(path(listFile)).rows);
     }
 
 private:

@@ -6,6 +6,7 @@
 
 #include "files/ConfigFile.h"
 #include "files/Configuration.h"
+#include "files/Register.h"
 
 #include "LanSimulator.h"
 #include "UsbSimulator.h"
@@ -155,6 +156,99 @@ private slots:
         const Run v = cli({"verify", other_, "--lan", kSim});
         QCOMPARE(v.status, 1);
         QVERIFY(v.out.contains(QStringLiteral("other.apn")));
+    }
+
+    // A read of one transceiver and two writes to another: the register lists
+    // both, newest first, each with a copy of exactly the image it received
+    // or returned; a verify then is the written one's last read.
+    void register_listsWhatWasReadAndWritten_newestFirst()
+    {
+        // A journal of this test's own.
+        const Run where = cli({"journal", "--json"});
+        const QString journalPath = QJsonDocument::fromJson(where.out.toUtf8()).object().value("journal").toString();
+        QVERIFY(!journalPath.isEmpty());
+        QVERIFY(QDir(QFileInfo(journalPath).absolutePath()).removeRecursively());
+
+        // The transceiver that is only read: bytes no field shows are in its
+        // image too (the reserved bytes, a byte after the APN's end).
+        CommonSettings s = validSettings();
+        s.serial = QStringLiteral("11111");
+        QByteArray returned = [&s] {
+            const ConfigImage built = buildConfiguration(s, sampleRows(3)).image;
+            return QByteArray(reinterpret_cast<const char *>(built.data()), kImageSize);
+        }();
+        for (int i = 0; i < CommonField::Reserved.width; ++i)
+            returned[kCommonBase + CommonField::Reserved.offset + i] = char(0xA0 + i);
+        returned[kCommonBase + CommonField::Apn.offset + CommonField::Apn.width - 1] = 'Z';
+        QVERIFY(lan_.setImage(returned));
+        QCOMPARE(cli({"read", "--lan", kSim, "-o", "11111.tvc"}).status, 0);
+
+        QCOMPARE(cli({"write", file_, "--lan", kSim}).status, 0);
+        const QByteArray sent = lan_.image();
+        QCOMPARE(cli({"write", file_, "--lan", kSim}).status, 0);
+
+        const Run r = cli({"register", "--json"});
+        QCOMPARE(r.status, 0);
+        const QJsonObject document = QJsonDocument::fromJson(r.out.toUtf8()).object();
+        QCOMPARE(document.value("journal").toString(), journalPath);
+        const QJsonArray entries = document.value("entries").toArray();
+        QCOMPARE(entries.size(), 2);
+        const QJsonObject written = entries.at(0).toObject();
+        const QJsonObject read = entries.at(1).toObject();
+        QCOMPARE(written.value("serial").toString(), QStringLiteral("12345"));
+        QCOMPARE(written.value("writes").toInt(), 2);
+        QVERIFY(written.value("lastRead").isNull());
+        const QJsonObject lastWrite = written.value("lastWrite").toObject();
+        QCOMPARE(lastWrite.value("outcome").toString(), QStringLiteral("done"));
+        QCOMPARE(lastWrite.value("program").toString(), QStringLiteral("cli"));
+        QCOMPARE(lastWrite.value("target").toString(), kSim);
+        QCOMPARE(imageOfCopy(lastWrite.value("copy").toString()).value_or(QByteArray()), sent);
+        QCOMPARE(written.value("lastActivity").toString(), lastWrite.value("time").toString());
+
+        QCOMPARE(read.value("serial").toString(), QStringLiteral("11111"));
+        QCOMPARE(read.value("writes").toInt(), 0);
+        QVERIFY(read.value("lastWrite").isNull());
+        const QJsonObject lastRead = read.value("lastRead").toObject();
+        QCOMPARE(lastRead.value("outcome").toString(), QStringLiteral("done"));
+        QCOMPARE(lastRead.value("target").toString(), kSim);
+        QCOMPARE(imageOfCopy(lastRead.value("copy").toString()).value_or(QByteArray()), returned);
+        QVERIFY(read.value("lastActivity").toString() < written.value("lastActivity").toString());
+        for (const QJsonValue &e : entries)
+            QVERIFY(e.toObject().value("problems").toArray().isEmpty());
+
+        // For people: the same, in the window's words.
+        const Run table = cli({"register"});
+        QCOMPARE(table.status, 0);
+        QVERIFY2(table.out.indexOf(QStringLiteral("12345")) < table.out.indexOf(QStringLiteral("11111")),
+                 qPrintable(table.out));
+        QVERIFY(table.out.contains(QStringLiteral("LAN 127.0.0.2  выполнена")));
+        QVERIFY(table.out.contains(QStringLiteral("LAN 127.0.0.2  выполнено")));
+
+        // A verify reads: it is the written transceiver's last read now; a
+        // failed read keeps no copy.
+        QCOMPARE(cli({"verify", file_, "--lan", kSim}).status, 0);
+        sim::LanFaults f;
+        f.stopReadAfter = 3;
+        lan_.setFaults(f);
+        QCOMPARE(cli({"read", "--lan", kSim, "--timeout-scale", "0.05"}).status, 3);
+        lan_.setFaults({});
+        const Run one = cli({"register", "--json", "--serial", "12345"});
+        const QJsonArray only = QJsonDocument::fromJson(one.out.toUtf8()).object().value("entries").toArray();
+        QCOMPARE(only.size(), 1);
+        const QJsonObject entry = only.at(0).toObject();
+        QCOMPARE(entry.value("writes").toInt(), 2);
+        QCOMPARE(imageOfCopy(entry.value("lastRead").toObject().value("copy").toString()).value_or(QByteArray()), sent);
+        const QJsonArray history = entry.value("history").toArray();
+        QCOMPARE(history.size(), 3);
+        QCOMPARE(history.at(0).toObject().value("kind").toString(), QStringLiteral("read"));
+        QCOMPARE(history.at(1).toObject().value("kind").toString(), QStringLiteral("write"));
+        const Run all = cli({"register", "--json"});
+        const QJsonArray three = QJsonDocument::fromJson(all.out.toUtf8()).object().value("entries").toArray();
+        QCOMPARE(three.size(), 3);
+        const QJsonObject unknown = three.at(0).toObject();
+        QCOMPARE(unknown.value("serial").toString(), QString());
+        QCOMPARE(unknown.value("lastRead").toObject().value("outcome").toString(), QStringLiteral("failed"));
+        QVERIFY(unknown.value("lastRead").toObject().value("copy").isNull());
     }
 
     void usbWrite_verifiedOverLan()

@@ -1,5 +1,6 @@
-// The journal of writes: its lines, its copies of the images sent, the limit
-// on the copies, and a folder it cannot write.
+// The journal of writes and reads: its lines, its copies of the images sent
+// and read, the limit on the copies, lines it cannot read, and a folder it
+// cannot write.
 #include "files/ConfigFile.h"
 #include "files/Journal.h"
 #include "model/ConfigImage.h"
@@ -179,6 +180,111 @@ private slots:
         QCOMPARE(entries.first().time, kStart);
         QCOMPARE(entries.first().copy, copy);
         QCOMPARE(entries.first().toJsonLine(), written.first());
+    }
+
+    void reads_areJournalled_withACopyOfExactlyTheImageReturned_data()
+    {
+        QTest::addColumn<int>("result");
+        QTest::addColumn<QString>("serial"); // as the read found it; empty when no common block came
+        QTest::addColumn<QString>("resultText");
+        QTest::addColumn<bool>("copied");
+        using R = Outcome::Result;
+        QTest::newRow("done") << int(R::Done) << "4294967295" << "done" << true;
+        QTest::newRow("failed after the common block") << int(R::Failed) << "12345" << "failed" << false;
+        QTest::newRow("failed before it") << int(R::Failed) << "" << "failed" << false;
+        QTest::newRow("interrupted") << int(R::Interrupted) << "" << "interrupted" << false;
+    }
+
+    void reads_areJournalled_withACopyOfExactlyTheImageReturned()
+    {
+        QFETCH(int, result);
+        QFETCH(QString, serial);
+        QFETCH(QString, resultText);
+        QFETCH(bool, copied);
+
+        QTemporaryDir dir;
+        Journal journal(QStringLiteral("cli"), dir.path(), kJournalCopyLimit, [] { return kStart; });
+        ReadOutcome o;
+        o.result = Outcome::Result(result);
+        o.message = o.result == Outcome::Result::Failed ? QStringLiteral("Ошибка при чтение конфигурации.") : QString();
+        o.targetName = QStringLiteral("192.168.1.221");
+        o.serial = serial;
+        // Every byte value, reserved bytes and bytes past a text's end alike.
+        o.image = copied ? sampleImage(3) : QByteArray();
+        QString error;
+        QVERIFY2(journal.append(o, &error), qPrintable(error));
+
+        const QList<QByteArray> written = lines(journal.filePath());
+        QCOMPARE(written.size(), 1);
+        QVERIFY(written.first().startsWith(R"({"time":"2025-01-31T09:30:05.250Z","program":"cli","kind":"read",)"));
+        const QJsonObject line = QJsonDocument::fromJson(written.first()).object();
+        QCOMPARE(line.value("link").toString(), QStringLiteral("lan"));
+        QCOMPARE(line.value("target").toString(), QStringLiteral("192.168.1.221"));
+        QCOMPARE(line.value("serial").toString(), serial);
+        QCOMPARE(line.value("result").toString(), resultText);
+        QCOMPARE(line.value("message").toString(), o.message);
+        const JournalEntry e = journal.entries().value(0);
+        QVERIFY(e.isRead() && !e.isWrite() && !e.isSave());
+        if (!copied) {
+            // Nothing to keep, and nothing claimed.
+            QVERIFY(line.value("sha256").isNull());
+            QVERIFY(line.value("copy").isNull());
+            QVERIFY(copiesIn(dir.path()).isEmpty());
+            return;
+        }
+        QCOMPARE(line.value("sha256").toString().toLatin1(),
+                 QCryptographicHash::hash(o.image, QCryptographicHash::Sha256).toHex());
+        QCOMPARE(QFileInfo(e.copy).fileName(), serial + QStringLiteral("-20250131T093005Z.tvc"));
+        const LoadResult loaded = loadConfigFile(e.copy);
+        QCOMPARE(loaded.status, LoadStatus::Ok);
+        QCOMPARE(loaded.carried.count(true), kImageSize);
+        QCOMPARE(QByteArray(reinterpret_cast<const char *>(loaded.image.data()), kImageSize), o.image);
+    }
+
+    void read_namesEveryLineItCannotRead_andReadsOldLinesAsWrites()
+    {
+        QTemporaryDir dir;
+        Journal journal(QStringLiteral("window"), dir.path(), kJournalCopyLimit, steppingClock(kStart, 1000));
+        QVERIFY(journal.append(outcome(WriteOutcome::Target::Lan, "a", "111", WriteOutcome::Result::Done)));
+        QFile file(journal.filePath());
+        QVERIFY(file.open(QIODevice::Append));
+        // A line as the journal wrote it before reads were journalled: no kind.
+        file.write(R"({"time":"2025-01-31T09:40:00.000Z","program":"window","link":"file","target":"x.tvc",)"
+                   R"("serial":"222","result":"done","sha256":"00","copy":null})" "\n");
+        file.write("\n"); // an empty line is nothing
+        file.write("not json\n");
+        file.write(R"({"time":"2025-01-31T09:50:00.000Z","serial":"3\"33","program":"cli"})" "\n");
+        file.write(R"({"time":"2025-01-31T09:55:00.000Z","program":"cli","link":"lan","serial":"444","res)");
+        file.close();
+        QVERIFY(journal.append(outcome(WriteOutcome::Target::Usb, "b", "111", WriteOutcome::Result::Done)));
+
+        const JournalContents contents = journal.read();
+        QVERIFY(contents.error.isEmpty());
+        QCOMPARE(contents.entries.size(), 3);
+        QCOMPARE(contents.entries.at(0).line, 1);
+        QCOMPARE(contents.entries.at(1).line, 2);
+        QVERIFY(contents.entries.at(1).isSave());
+        QCOMPARE(contents.entries.at(1).kind, QStringLiteral("write"));
+        QVERIFY(contents.entries.at(0).isWrite());
+        // The cut line was ended by the next append: that line is whole.
+        QCOMPARE(contents.entries.at(2).line, 7);
+        QCOMPARE(contents.entries.at(2).target, QStringLiteral("b"));
+        QCOMPARE(contents.broken.size(), 3);
+        QCOMPARE(contents.broken.at(0).line, 4);
+        QCOMPARE(contents.broken.at(0).text, QStringLiteral("not json"));
+        QVERIFY(contents.broken.at(0).serial.isEmpty());
+        // An object without a result is no line; its serial number still shows.
+        QCOMPARE(contents.broken.at(1).line, 5);
+        QCOMPARE(contents.broken.at(1).serial, QStringLiteral("3\"33"));
+        QCOMPARE(contents.broken.at(1).time, QDateTime(QDate(2025, 1, 31), QTime(9, 50), Qt::UTC));
+        QCOMPARE(contents.broken.at(2).line, 6);
+        QCOMPARE(contents.broken.at(2).serial, QStringLiteral("444"));
+
+        // A journal that is there but cannot be opened says why.
+        QVERIFY(QFile::remove(journal.filePath()));
+        QVERIFY(QDir().mkpath(journal.filePath()));
+        QVERIFY(!journal.read().error.isEmpty());
+        QVERIFY(Journal(QStringLiteral("cli"), dir.filePath("none")).read().error.isEmpty());
     }
 
     void copies_beyondTheLimit_goOldestFirst_andTheLinesStay()

@@ -1,4 +1,6 @@
 // The objects' CSV: the bytes an export writes, and every check of an import.
+#include "support/SampleConfiguration.h"
+
 #include "files/ObjectCsv.h"
 #include "model/Codepage.h"
 
@@ -15,14 +17,7 @@ const QByteArray kHeader = QStringLiteral("Объект;ППК;Телефон 1;
 ObjectRow row(const char *obj, const char *account, const char *p1, const char *p2, int minutes, int type, int prot,
               const QString &name = {})
 {
-    ObjectRow r;
-    r.Obj = QString::fromLatin1(obj);
-    r.Account = QString::fromLatin1(account);
-    r.P1 = QString::fromLatin1(p1);
-    r.P2 = QString::fromLatin1(p2);
-    r.WaitTest = minutes;
-    r.TypeId = std::int16_t(type);
-    r.Prot = std::int16_t(prot);
+    ObjectRow r = test::objectRow(obj, account, p1, p2, minutes, type, prot);
     r.N_PPK = name;
     return r;
 }
@@ -35,11 +30,12 @@ QByteArray csv(const QList<QByteArray> &lines, const QByteArray &end = "\r\n")
     return out;
 }
 
-QString problemsText(const QList<CsvProblem> &problems)
+QString problemsText(const QList<SheetProblem> &problems)
 {
     QStringList lines;
-    for (const CsvProblem &p : problems)
-        lines << QStringLiteral("%1|%2|%3").arg(p.line).arg(p.column, p.reason);
+    for (const SheetProblem &p : problems)
+        lines << QStringLiteral("%1|%2|%3%4").arg(p.line).arg(p.column, p.spreadsheet ? QStringLiteral("(таблица) ") : QString(),
+                                                          p.reason);
     return lines.join(QLatin1Char('\n'));
 }
 
@@ -74,7 +70,7 @@ private slots:
     void import_encodingsAndLineEnds()
     {
         QFETCH(QByteArray, bytes);
-        const CsvObjects r = objectsFromCsv(bytes);
+        const SheetObjects r = objectsFromCsv(bytes);
         QVERIFY2(r.ok(), qPrintable(problemsText(r.problems)));
         QCOMPARE(r.rows, (QList<ObjectRow>{row("0010", "0001", "+7900123", "", 15, 3, 2)}));
     }
@@ -128,9 +124,61 @@ private slots:
     {
         QFETCH(QByteArray, bytes);
         QFETCH(QString, problems);
-        const CsvObjects r = objectsFromCsv(bytes);
+        const SheetObjects r = objectsFromCsv(bytes);
         QCOMPARE(problemsText(r.problems), problems);
         QVERIFY(r.rows.isEmpty()); // nothing, not the lines that passed
+    }
+
+    // What a spreadsheet does to a list left to its guesses, refused with that
+    // cause; what it cannot have done, taken as it is.
+    void import_refusesWhatASpreadsheetChanged_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QString>("problems");
+        const QString changed = QStringLiteral("(таблица) значение изменила электронная таблица: ");
+        QTest::newRow("leading zeros lost") << QByteArray("100;1;+75326948469;;15;3;2;")
+                                            << "2|Объект|" + changed + "у номера «100» пропали ведущие нули (нужно 4 знака)\n"
+                                                   "2|ППК|" + changed + "у номера «1» пропали ведущие нули (нужно 4 знака)";
+        QTest::newRow("exponent notation, and the plus lost behind it")
+            << QByteArray("1.00E+05;00A0;79001234567;;0;77;0;")
+            << "2|Объект|" + changed + "номер «1E05» принят за число и записан как «1.00E+05»\n"
+                   "2|Телефон 1|" + changed + "в конфигурации у этого объекта «+79001234567», здесь «79001234567»: пропал «+»";
+        QTest::newRow("exponent notation with a decimal comma") << QByteArray("0010;0001;7,53269E+10;;15;3;2;")
+                                                                << "2|Телефон 1|" + changed
+                                                                       + "«7,53269E+10» записано в экспоненциальной форме";
+        QTest::newRow("an object number written out as a number") << QByteArray("0010;12000;+7900;;15;3;2;")
+                                                                   << "2|ППК|" + changed
+                                                                          + "номер «12E3» принят за число и записан как «12000»";
+        QTest::newRow("the plus lost on both phones") << QByteArray("0100;0001;75326948469;74950000000;15;3;2;")
+                                                      << "2|Телефон 1|" + changed
+                                                             + "в конфигурации у этого объекта «+75326948469», здесь "
+                                                               "«75326948469»: пропал «+»\n"
+                                                               "2|Телефон 2|"
+                                                             + changed
+                                                             + "в конфигурации у этого объекта «+74950000000», здесь "
+                                                               "«74950000000»: пропал «+»";
+        QTest::newRow("the plus lost where the object's number changed too")
+            << QByteArray("100000;00A0;79001234567;;0;77;0;")
+            << "2|Объект|" + changed + "номер «1E05» принят за число и записан как «100000»\n"
+                   "2|Телефон 1|" + changed + "в конфигурации у этого объекта «+79001234567», здесь «79001234567»: пропал «+»";
+        QTest::newRow("1E05 is an object number") << QByteArray("1E05;00A0;+79001234567;;0;77;0;") << QString();
+        QTest::newRow("a phone the configuration holds without a plus") << QByteArray("000A;1E05;89001234567;112;0;0;0;")
+                                                                         << QString();
+        QTest::newRow("a new object: nothing to tell a lost plus by") << QByteArray("0200;0001;79001234567;;15;3;2;")
+                                                                       << QString();
+    }
+    void import_refusesWhatASpreadsheetChanged()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(QString, problems);
+        const QList<ObjectRow> current{row("0100", "0001", "+75326948469", "+74950000000", 15, 3, 2),
+                                       row("000A", "1E05", "89001234567", "112", 0, 0, 0),
+                                       row("1E05", "00A0", "+79001234567", "", 0, 77, 0)};
+        const SheetObjects r = objectsFromCsv(csv({kHeader, line}), &current);
+        QCOMPARE(problemsText(r.problems), problems);
+        QCOMPARE(r.rows.size(), problems.isEmpty() ? 1 : 0);
+        // The way out is named once, after the rows.
+        QCOMPARE(r.advice().contains(QStringLiteral("export-xlsx")), !problems.isEmpty());
     }
 
     void import_takesAtMost300Objects()
@@ -138,7 +186,7 @@ private slots:
         QList<QByteArray> lines{kHeader};
         for (int i = 0; i < 302; ++i)
             lines << QStringLiteral("%1;0001;+7900;;1;3;2;").arg(i, 4, 16, QLatin1Char('0')).toUpper().toLatin1();
-        CsvObjects r = objectsFromCsv(csv(lines));
+        SheetObjects r = objectsFromCsv(csv(lines));
         QCOMPARE(problemsText(r.problems), QStringLiteral("302||Превышено максимально-допустимое число объектов"));
         lines.removeLast();
         lines.removeLast();
@@ -151,7 +199,7 @@ private slots:
     {
         QTemporaryDir dir;
         QCOMPARE(readObjectsCsv(dir.path()).problems.value(0).reason, QStringLiteral("это не обычный файл"));
-        const CsvObjects missing = readObjectsCsv(dir.filePath(QStringLiteral("missing.csv")));
+        const SheetObjects missing = readObjectsCsv(dir.filePath(QStringLiteral("missing.csv")));
         QCOMPARE(missing.problems.size(), 1);
         QVERIFY(missing.problems.at(0).reason.startsWith(QStringLiteral("файл не прочитан: ")));
     }

@@ -310,7 +310,7 @@ private slots:
         QCOMPARE(r.lan().state(), lsReading);
         r.links->shutdown();
         QCOMPARE(finished.size(), 1);
-        QCOMPARE(finished.at(0).at(0).value<Outcome>().result, Outcome::Result::Interrupted);
+        QCOMPARE(finished.at(0).at(0).value<ReadOutcome>().result, Outcome::Result::Interrupted);
         r.deliver(readBlock(0, 'a'));
         r.lan().TimerWaitBlockTimer();
         QCoreApplication::processEvents();

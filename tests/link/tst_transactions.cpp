@@ -154,7 +154,7 @@ struct Rig {
             finished.wait(60000);
         QCoreApplication::processEvents();
         QTest::qVerify(finished.size() == 1, "the read finished once", "", __FILE__, __LINE__);
-        return finished.value(0).value(0).value<Outcome>();
+        return finished.value(0).value(0).value<ReadOutcome>();
     }
     QList<QByteArray> requests() const
     {

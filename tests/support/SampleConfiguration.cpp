@@ -37,4 +37,18 @@ QList<ObjectRow> sampleRows(int count)
     return rows;
 }
 
+ObjectRow objectRow(const char *obj, const char *account, const char *p1, const char *p2, int minutes, int type,
+                    int prot)
+{
+    ObjectRow r;
+    r.Obj = QString::fromLatin1(obj);
+    r.Account = QString::fromLatin1(account);
+    r.P1 = QString::fromLatin1(p1);
+    r.P2 = QString::fromLatin1(p2);
+    r.WaitTest = minutes;
+    r.TypeId = std::int16_t(type);
+    r.Prot = std::int16_t(prot);
+    return r;
+}
+
 } // namespace tarvil::test

@@ -28,4 +28,8 @@ CommonSettings validSettings();
 // and the test period, not the type and protocol numbers.
 QList<ObjectRow> sampleRows(int count);
 
+// One row with the columns an object list carries (the type's name aside).
+ObjectRow objectRow(const char *obj, const char *account, const char *p1, const char *p2, int minutes = 0,
+                    int type = 0, int prot = 0);
+
 } // namespace tarvil::test
