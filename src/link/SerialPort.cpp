@@ -87,6 +87,7 @@ void QtSerialPort::closePort()
         return;
     latency_.restore(*flags_, qintptr(port_->handle()));
     port_->close();
+    fetched_.clear();
 }
 
 PortDetails QtSerialPort::details() const
@@ -98,14 +99,46 @@ PortDetails QtSerialPort::details() const
 
 bool QtSerialPort::isOpen() const { return port_->isOpen(); }
 
-qint64 QtSerialPort::bytesAvailable() const { return port_->isOpen() ? port_->bytesAvailable() : 0; }
+qint64 QtSerialPort::bytesAvailable() const
+{
+    return port_->isOpen() ? fetched_.size() + port_->bytesAvailable() : 0;
+}
 
 int QtSerialPort::readByte()
 {
+    if (!port_->isOpen())
+        return -1;
+    if (!fetched_.isEmpty()) {
+        const auto c = static_cast<unsigned char>(fetched_.front());
+        fetched_.remove(0, 1);
+        return c;
+    }
     char c = 0;
-    if (!port_->isOpen() || port_->read(&c, 1) != 1)
+    if (port_->read(&c, 1) != 1)
         return -1;
     return static_cast<unsigned char>(c);
+}
+
+qint64 QtSerialPort::fetchWaiting()
+{
+#ifndef Q_OS_WIN
+    // Only while Qt's buffer is empty, so that nothing Qt holds is older than
+    // what is taken here; and never past the buffer's size.
+    if (!port_->isOpen() || port_->bytesAvailable() > 0 || fetched_.size() >= kSerialBufferSize)
+        return 0;
+    char bytes[256];
+    const ssize_t n = ::read(int(port_->handle()), bytes,
+                             std::min(sizeof bytes, size_t(kSerialBufferSize - fetched_.size())));
+    // Nothing there, or a failing device: Qt's notifier sees the failure and
+    // reports it as it always does.
+    if (n <= 0)
+        return 0;
+    fetched_.append(bytes, n);
+    return n;
+#else
+    // Windows reads through overlapped calls of Qt's own.
+    return 0;
+#endif
 }
 
 void QtSerialPort::write(const QByteArray &bytes)

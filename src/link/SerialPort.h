@@ -36,6 +36,10 @@ public:
     // The oldest waiting byte, or -1 when none waits.
     virtual int readByte() = 0;
     virtual void write(const QByteArray &bytes) = 0;
+    // Takes what the system already holds for the port without waiting for
+    // the event loop to say so; the count taken (0 where nothing was, or the
+    // port cannot do this). Taken bytes come after those already waiting.
+    virtual qint64 fetchWaiting() { return 0; }
     // Free bytes of the 4096-byte output buffer.
     virtual int outputFree() const = 0;
     // The ports the chooser offers.
@@ -70,6 +74,7 @@ public:
     qint64 bytesAvailable() const override;
     int readByte() override;
     void write(const QByteArray &bytes) override;
+    qint64 fetchWaiting() override;
     int outputFree() const override;
     QList<PortEntry> ports() const override { return availablePorts(); }
     PortDetails details() const override;
@@ -86,6 +91,9 @@ private:
     std::unique_ptr<SerialFlags> flags_;
     LowLatencySwitch latency_;
     QString name_; // as opened
+    // Bytes fetchWaiting() took past Qt's buffer, while that was empty: they
+    // go before anything Qt reads later.
+    QByteArray fetched_;
     bool configuring_ = false;
 };
 

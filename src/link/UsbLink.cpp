@@ -302,6 +302,17 @@ void UsbLink::ComPortTriggerTimer()
 void UsbLink::ComPortTriggerAvail()
 {
     NotificationScope scope;
+    takeArrived();
+    // Whatever the system already holds is taken in the same turn, once: an
+    // answer that came while the frame it answers was going out needs no
+    // second trip through the event loop. Once only, so that a port that
+    // never falls silent still lets the loop turn.
+    if (!stop_.isSet() && serial_->isOpen() && serial_->fetchWaiting() > 0)
+        takeArrived();
+}
+
+void UsbLink::takeArrived()
+{
     if (stop_.isSet())
         return; // the bytes stay unread
     const qint64 count = serial_->bytesAvailable();

@@ -113,6 +113,9 @@ signals:
     void writeEnded(tarvil::UsbLink::WriteEnd end);
 
 private:
+    // The bytes waiting at the port, taken as one burst.
+    void takeArrived();
+
     struct Frame {
         bool poll = true;
         int position = 0; // of a packet in the stream

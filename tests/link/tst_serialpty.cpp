@@ -1,12 +1,15 @@
 // The real serial-port adapter on a pseudo-terminal: it opens although the
 // terminal has no modem lines, moves bytes both ways, reports a vanished
 // device once, closing the port, and sets the driver's low-latency flag
-// where the driver takes it, putting the flags back when the port closes.
+// where the driver takes it, putting the flags back when the port closes;
+// what the system holds can be taken without a turn of the event loop.
 #include "support/FakeAdapters.h"
 
 #include "link/SerialPort.h"
 
+#include <QDeadlineTimer>
 #include <QSignalSpy>
+#include <QThread>
 #include <QTest>
 
 #include <fcntl.h>
@@ -86,6 +89,47 @@ private slots:
         // is no error.
         QCOMPARE(port.lowLatency(), LowLatency::Unsupported);
         QVERIFY(port.details().vendorId == std::nullopt);
+    }
+
+    void fetchWaiting_takesWhatTheSystemHolds_behindQtsOwnBytes()
+    {
+        Pty pty;
+        QtSerialPort port;
+        SerialPort::OpenError error;
+        QString reason;
+        QVERIFY2(port.open(pty.slave, &error, &reason), qPrintable(reason));
+        QCOMPARE(::write(pty.master, "\x01", 1), ssize_t(1));
+        QTRY_COMPARE(port.bytesAvailable(), qint64(1)); // read by Qt, through the event loop
+
+        // From here on the event loop does not turn: only fetchWaiting() can
+        // take these, and not while Qt still holds an older byte.
+        QCOMPARE(::write(pty.master, "\x15\x06", 2), ssize_t(2));
+        QThread::msleep(20);
+        QCOMPARE(port.fetchWaiting(), qint64(0));
+        QCOMPARE(port.readByte(), 0x01);
+        qint64 taken = 0;
+        QDeadlineTimer deadline(5000);
+        while (taken < 2 && !deadline.hasExpired()) {
+            taken += port.fetchWaiting();
+            QThread::msleep(1);
+        }
+        QCOMPARE(taken, qint64(2));
+        QCOMPARE(port.bytesAvailable(), qint64(2));
+        QCOMPARE(port.readByte(), 0x15);
+        QCOMPARE(port.readByte(), 0x06);
+        QCOMPARE(port.readByte(), -1);
+        QCOMPARE(port.fetchWaiting(), qint64(0)); // nothing held
+
+        // Taken but not read when the port closes: gone with it.
+        QCOMPARE(::write(pty.master, "\x01", 1), ssize_t(1));
+        deadline.setRemainingTime(5000);
+        while (port.fetchWaiting() == 0 && !deadline.hasExpired())
+            QThread::msleep(1);
+        port.close();
+        QCOMPARE(port.bytesAvailable(), qint64(0));
+        QVERIFY2(port.open(pty.slave, &error, &reason), qPrintable(reason));
+        QCOMPARE(port.bytesAvailable(), qint64(0));
+        QCOMPARE(port.readByte(), -1);
     }
 
     void lowLatencyFlag_setOnOpen_andTheFlagsPutBackOnClose_data()

@@ -223,6 +223,32 @@ private slots:
         QVERIFY(!r.link->usb().connected());
     }
 
+    void bytesTheSystemHolds_areTakenInTheSameTurn_onceOnly()
+    {
+        Rig r;
+        r.bringUp(); // a poll outstanding
+        const int polls = r.serial->pollsWritten();
+        r.serial->fetches = 0;
+        // The poll's answer, and behind it what the system already holds: the
+        // answer to the poll that answer brings out, and more still.
+        r.serial->held = {QByteArray("\x01"), QByteArray("\x01"), QByteArray("\x01")};
+        r.serial->input = "\x01";
+        r.link->usb().ComPortTriggerAvail();
+        QCOMPARE(r.serial->pollsWritten(), polls + 2);
+        // One look only, however much is held: the event loop turns.
+        QCOMPARE(r.serial->fetches, 1);
+        QCOMPARE(r.serial->held.size(), 2);
+        QVERIFY(r.link->usb().connected());
+
+        // After a confirmed close nothing is taken, held or not.
+        r.link->shutdown();
+        r.serial->openNow = true;
+        r.serial->input = "\x01";
+        r.link->usb().ComPortTriggerAvail();
+        QCOMPARE(r.serial->fetches, 1);
+        QCOMPARE(r.serial->input, QByteArray("\x01"));
+    }
+
     void confirmedClose_leavesArrivingBytesUnread()
     {
         Rig r;

@@ -79,6 +79,18 @@ public:
     {
         QTimer::singleShot(0, this, [this, bytes] { feed(bytes); });
     }
+    // What the system holds and only fetchWaiting() takes: one piece a call.
+    QList<QByteArray> held;
+    int fetches = 0;
+    qint64 fetchWaiting() override
+    {
+        ++fetches;
+        if (!openNow || held.isEmpty())
+            return 0;
+        const QByteArray piece = held.takeFirst();
+        input.append(piece);
+        return piece.size();
+    }
     int outputFree() const override { return freeSpace; }
     QList<PortEntry> portList;
     QList<PortEntry> ports() const override { return portList; }
