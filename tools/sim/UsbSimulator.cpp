@@ -14,6 +14,9 @@
 #include <termios.h>
 #include <unistd.h>
 #endif
+#ifdef Q_OS_LINUX
+#include <sys/timerfd.h>
+#endif
 
 namespace tarvil::sim {
 
@@ -42,12 +45,33 @@ UsbSimulator::UsbSimulator(QObject *parent)
     outTimer_->setSingleShot(true);
     outTimer_->setTimerType(Qt::PreciseTimer);
     connect(outTimer_, &QTimer::timeout, this, &UsbSimulator::flushDue);
+#ifdef Q_OS_LINUX
+    // A bridge's latency timer holds an answer for its whole time and not a
+    // millisecond more; Qt's timers count whole milliseconds, which would
+    // hold a 2 ms answer for 2 or 3 as chance has it. A timerfd keeps time to
+    // the nanosecond.
+    dueFd_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    if (dueFd_ >= 0) {
+        dueNotifier_ = new QSocketNotifier(qintptr(dueFd_), QSocketNotifier::Read, this);
+        connect(dueNotifier_, &QSocketNotifier::activated, this, [this] {
+            std::uint64_t expiries = 0;
+            (void)!::read(dueFd_, &expiries, sizeof expiries);
+            flushDue();
+        });
+    }
+#endif
     setFaults({});
 }
 
 UsbSimulator::~UsbSimulator()
 {
     const QSignalBlocker quiet(this);
+#ifdef Q_OS_LINUX
+    if (dueFd_ >= 0) {
+        delete dueNotifier_;
+        ::close(dueFd_);
+    }
+#endif
     close();
 }
 
@@ -108,7 +132,7 @@ void UsbSimulator::close()
         return;
     notifier_->setEnabled(false);
     outbox_.clear();
-    outTimer_->stop();
+    stopDue();
     // This may run inside the notifier's own slot: let the event loop free it.
     notifier_->deleteLater();
     notifier_ = nullptr;
@@ -311,11 +335,37 @@ void UsbSimulator::flushDue()
         writeByte(byte);
     }
     if (outbox_.empty()) {
-        outTimer_->stop();
+        stopDue();
         return;
     }
-    const qint64 waitNs = outbox_.front().dueNs - now();
+    startDue(outbox_.front().dueNs - now());
+}
+
+void UsbSimulator::startDue(qint64 waitNs)
+{
+#ifdef Q_OS_LINUX
+    if (dueFd_ >= 0) {
+        itimerspec when{};
+        const qint64 ns = std::max<qint64>(1, waitNs);
+        when.it_value.tv_sec = time_t(ns / 1'000'000'000);
+        when.it_value.tv_nsec = long(ns % 1'000'000'000);
+        ::timerfd_settime(dueFd_, 0, &when, nullptr);
+        return;
+    }
+#endif
     outTimer_->start(int(std::max<qint64>(1, (waitNs + 999'999) / 1'000'000)));
+}
+
+void UsbSimulator::stopDue()
+{
+#ifdef Q_OS_LINUX
+    if (dueFd_ >= 0) {
+        const itimerspec off{};
+        ::timerfd_settime(dueFd_, 0, &off, nullptr);
+        return;
+    }
+#endif
+    outTimer_->stop();
 }
 
 void UsbSimulator::writeByte(std::uint8_t byte)

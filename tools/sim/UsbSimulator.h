@@ -130,6 +130,11 @@ private:
     std::deque<Outgoing> outbox_;
     qint64 lastDueNs_ = 0;
     QTimer *outTimer_ = nullptr;
+    // Where the system has one, a timer to the nanosecond in its place.
+    int dueFd_ = -1;
+    QSocketNotifier *dueNotifier_ = nullptr;
+    void startDue(qint64 waitNs);
+    void stopDue();
 
     QList<UsbFrame> frames_;
     int polls_ = 0;
