@@ -183,7 +183,16 @@ open_with() {
         window_titles | grep -q 'Трансивер ЛТКЗ' && break
         sleep 0.2
     done
-    sleep 3 # the load and its box, if any
+    if [ -n "${3:-}" ]; then
+        # A box that must come: waited for, since a loaded machine may take
+        # longer than the few seconds that show one that does not.
+        for _ in $(seq 300); do
+            window_titles | grep -q "$3" && break
+            sleep 0.2
+        done
+    else
+        sleep 3 # the load and its box, if any
+    fi
     window_titles >"$trial/titles.txt"
     if [ -n "${2:-}" ]; then
         local id
@@ -201,7 +210,7 @@ if grep -q 'Загрузка конфигурации' "$trial/titles.txt"; then
     echo "tarvil-config refused the .tvc given to it" >&2
     exit 1
 fi
-open_with "чужой.tvc"
+open_with "чужой.tvc" "" 'Загрузка конфигурации'
 grep -q 'Загрузка конфигурации' "$trial/titles.txt" ||
     { echo "tarvil-config did not load the foreign file given to it" >&2; exit 1; }
 echo "the installed tarvil-config loads the .tvc it is started with (picture: $tb/window-under-wine.png)"
