@@ -10,7 +10,6 @@
 #include <QJsonArray>
 
 #include <algorithm>
-#include <ranges>
 
 namespace tarvil {
 
@@ -195,16 +194,18 @@ TransceiverRegister TransceiverRegister::build(const JournalContents &journal, C
     };
     // Newest first: the journal is appended to, so a later line is a later
     // event whatever the clock said.
-    for (const JournalEntry &line : std::views::reverse(journal.entries)) {
-        RegisterEntry &r = entryOf(line.serial);
-        r.history.append({line, CopyState::Unchecked});
-        if (!r.lastActivity.isValid() || line.time > r.lastActivity)
-            r.lastActivity = line.time;
-        if (line.isWrite() && line.result == QLatin1String("done"))
+    // (Reverse iterators rather than a reversed view: clang's concepts do not
+    // take QList's iterators for a range with this standard library.)
+    for (auto line = journal.entries.crbegin(); line != journal.entries.crend(); ++line) {
+        RegisterEntry &r = entryOf(line->serial);
+        r.history.append({*line, CopyState::Unchecked});
+        if (!r.lastActivity.isValid() || line->time > r.lastActivity)
+            r.lastActivity = line->time;
+        if (line->isWrite() && line->result == QLatin1String("done"))
             ++r.writes;
     }
-    for (const BrokenJournalLine &line : std::views::reverse(journal.broken))
-        entryOf(line.serial).broken.append(line);
+    for (auto line = journal.broken.crbegin(); line != journal.broken.crend(); ++line)
+        entryOf(line->serial).broken.append(*line);
 
     for (RegisterEntry &r : reg.entries_) {
         for (RegisterEvent &event : r.history) {
