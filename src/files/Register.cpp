@@ -194,18 +194,19 @@ TransceiverRegister TransceiverRegister::build(const JournalContents &journal, C
     };
     // Newest first: the journal is appended to, so a later line is a later
     // event whatever the clock said.
-    // (Reverse iterators rather than a reversed view: clang's concepts do not
-    // take QList's iterators for a range with this standard library.)
-    for (auto line = journal.entries.crbegin(); line != journal.entries.crend(); ++line) {
-        RegisterEntry &r = entryOf(line->serial);
-        r.history.append({*line, CopyState::Unchecked});
-        if (!r.lastActivity.isValid() || line->time > r.lastActivity)
-            r.lastActivity = line->time;
-        if (line->isWrite() && line->result == QLatin1String("done"))
+    // (By index rather than through a reversed view: clang does not take
+    // QList's iterators for a range with GCC's standard library.)
+    for (qsizetype i = journal.entries.size() - 1; i >= 0; --i) {
+        const JournalEntry &line = journal.entries.at(i);
+        RegisterEntry &r = entryOf(line.serial);
+        r.history.append({line, CopyState::Unchecked});
+        if (!r.lastActivity.isValid() || line.time > r.lastActivity)
+            r.lastActivity = line.time;
+        if (line.isWrite() && line.result == QLatin1String("done"))
             ++r.writes;
     }
-    for (auto line = journal.broken.crbegin(); line != journal.broken.crend(); ++line)
-        entryOf(line->serial).broken.append(*line);
+    for (qsizetype i = journal.broken.size() - 1; i >= 0; --i)
+        entryOf(journal.broken.at(i).serial).broken.append(journal.broken.at(i));
 
     for (RegisterEntry &r : reg.entries_) {
         for (RegisterEvent &event : r.history) {
